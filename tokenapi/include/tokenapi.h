@@ -1,0 +1,144 @@
+/* The key API: every function an application needs to use a Tarvex USB token.
+ *
+ * Every function returns a 32-bit result: 0 for success, the token's status word unchanged
+ * when the token refused a command (0x6A82, 0x6982, ...), -1 when no exchange could be made,
+ * or one of the library codes below. Outputs go through pointer arguments; the caller owns
+ * every buffer it passes. */
+#ifndef TOKENAPI_H
+#define TOKENAPI_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define XAPI_CALL __stdcall
+#ifdef BUILDING_TOKENAPI
+#define XAPI_EXPORT __declspec(dllexport)
+#else
+#define XAPI_EXPORT __declspec(dllimport)
+#endif
+#else
+#define XAPI_CALL
+#define XAPI_EXPORT __attribute__((visibility("default")))
+#endif
+
+#define XAPI XAPI_EXPORT int32_t XAPI_CALL
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes (besides 0 and the token's status words) ---- */
+#define XR_OK 0
+#define XR_TRANSPORT (-1)
+#define XR_LOCK_UNAVAILABLE 0x10000
+#define XR_DEVICE_LOST 0x10001 /* also: device number out of range */
+#define XR_BAD_HANDLE 0x10003
+#define XR_NO_ROOM 0x10004
+#define XR_LOCK_TIMEOUT 0x10005
+#define XR_NOT_FOUND 0x20001
+#define XR_NAME_LENGTH 0x20002
+#define XR_FILE_EXISTS 0x20004
+#define XR_NO_CONTAINER_SLOT 0x30001
+#define XR_CONTAINER_EXISTS 0x30002
+#define XR_BAD_CONTAINER 0x30003
+#define XR_BAD_CONTAINER_NAME 0x30004
+#define XR_BAD_ALGORITHM 0x30005
+#define XR_BAD_KEY_LENGTH 0x30006
+#define XR_BAD_DATA_LENGTH 0x30007
+#define XR_BAD_PADDING 0x30008
+#define XR_WRONG_KEY_KIND 0x30009
+#define XR_BAD_SIGNATURE 0x30011
+#define XR_CERT_TOO_LONG 0x30012
+#define XR_KEY_UNAVAILABLE 0x30013
+#define XR_BAD_PKCS1_BLOCK 0x30014
+#define XR_DIGEST_FINISHED 0x30015
+#define XR_PIN_INCORRECT 0x40001 /* tries left written to the retry output */
+#define XR_PIN_TOO_LONG 0x40002
+#define XR_PIN_BLOCKED 0x40003
+#define XR_NOT_VERIFIED 0x40005
+#define XR_UNSUPPORTED 0x50001
+#define XR_BAD_PARAMETER 0x50002
+
+/* ---- Handles ---- */
+typedef struct DeviceHandle DeviceHandle;       /* from X_ConnectDEV, freed by X_DisConnectDEV */
+typedef struct ContainerHandle ContainerHandle; /* 7 bytes, from X_OpenContainer/X_CreateContainer */
+
+/* X_GetDEVInfo information types */
+#define XINFO_NAME 0
+#define XINFO_TYPE2 2
+#define XINFO_TYPE3 3
+#define XINFO_SERIAL 7
+#define XINFO_SECURITY_STATE 8
+#define XINFO_ADMIN_RETRIES 9
+
+/* PIN types */
+#define XPIN_ADMIN 0
+#define XPIN_USER 1
+#define XPIN_USER_DDF2 2
+
+/* One entry of X_EnumFilesEx (44 bytes). */
+typedef struct XFileEntry {
+    char name[32];
+    uint32_t nameLength;
+    uint32_t protection; /* 1: created with access rights, 256: without */
+    uint32_t size;       /* declared size */
+} XFileEntry;
+#define XFILE_MAX_ENTRIES 20
+
+/* ---- Device management ---- */
+XAPI X_EnumDEV(uint32_t reserved, uint32_t* count);
+XAPI X_ConnectDEV(DeviceHandle** device, int32_t number);
+XAPI X_DisConnectDEV(DeviceHandle* device);
+XAPI X_TransmitCmd(DeviceHandle* device, const uint8_t* command, uint32_t commandLength,
+                   uint8_t* reply, uint32_t* replyLength, int32_t* status);
+XAPI X_GetDEVInfo(DeviceHandle* device, uint32_t type, uint8_t* buffer, uint32_t* length);
+XAPI X_SetDEVLabel(DeviceHandle* device, const uint8_t* label, uint32_t length);
+XAPI X_ClearDevice(DeviceHandle* device);
+XAPI X_InitDEVInfo(void);
+XAPI X_BeginTransaction(void);
+XAPI X_EndTransaction(void);
+
+/* ---- PINs and random numbers ---- */
+XAPI X_VerifyPIN(DeviceHandle* device, uint32_t type, const uint8_t* pin, uint32_t pinLength,
+                 uint32_t* retry);
+XAPI X_ChangePIN(DeviceHandle* device, uint32_t type, const uint8_t* oldPin, uint32_t oldLength,
+                 const uint8_t* newPin, uint32_t newLength, uint32_t* retry);
+XAPI X_UnblockPIN(DeviceHandle* device, const uint8_t* adminPin, uint32_t adminLength,
+                  const uint8_t* newUserPin, uint32_t newLength, uint32_t* retry);
+XAPI X_ClearSecureState(DeviceHandle* device);
+XAPI X_GenRandom(DeviceHandle* device, uint8_t* buffer, uint32_t length);
+
+/* ---- Files ---- */
+XAPI X_CreateFile(DeviceHandle* device, const char* name, uint32_t size, uint32_t access);
+XAPI X_ReadFile(DeviceHandle* device, const char* name, uint32_t offset, uint32_t length,
+                uint8_t* buffer, uint32_t* readLength);
+XAPI X_WriteFile(DeviceHandle* device, const char* name, uint32_t offset, const uint8_t* data,
+                 uint32_t dataLength, uint32_t* written);
+XAPI X_DeleteFile(DeviceHandle* device, const char* name, uint32_t nameLength);
+XAPI X_EnumFiles(DeviceHandle* device, char* buffer, uint32_t* length);
+XAPI X_EnumFilesEx(DeviceHandle* device, XFileEntry* entries, uint32_t* count);
+
+/* ---- Containers and certificates ---- */
+XAPI X_EnumContainer(DeviceHandle* device, char* buffer, uint32_t* length);
+XAPI X_OpenContainer(DeviceHandle* device, const char* name, ContainerHandle** container);
+XAPI X_CloseContainer(DeviceHandle* device, ContainerHandle* container);
+XAPI X_CreateContainer(DeviceHandle* device, const char* name, ContainerHandle** container);
+XAPI X_DestroyContainer(DeviceHandle* device, ContainerHandle* container);
+XAPI X_GetContainerInfo(DeviceHandle* device, ContainerHandle* container, uint32_t* info);
+XAPI X_GetContainerInfoEx(DeviceHandle* device, ContainerHandle* container, uint32_t* info,
+                          uint8_t* rootFlag);
+XAPI X_ImportUserCert(DeviceHandle* device, ContainerHandle* container, uint32_t type,
+                      const uint8_t* cert, uint32_t length);
+XAPI X_ExportUserCert(DeviceHandle* device, ContainerHandle* container, uint32_t type,
+                      uint8_t* buffer, uint32_t* length);
+XAPI X_ImportRootCert(DeviceHandle* device, ContainerHandle* container, const uint8_t* cert,
+                      uint32_t length);
+XAPI X_ExportRootCert(DeviceHandle* device, ContainerHandle* container, uint8_t* buffer,
+                      uint32_t* length);
+XAPI X_DeletetUserCert(DeviceHandle* device, ContainerHandle* container, uint32_t type);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
