@@ -7,7 +7,14 @@
 // processes can open it too; a failure to apply the label is ignored.
 // POSIX: a robust, recursive, process-shared pthread mutex in a shared-memory object of
 // mode 0666; the death of its owner is reported as Abandoned and the lock is then held by
-// the waiter, as with an abandoned Windows mutex.
+// the waiter, as with an abandoned Windows mutex. The object is named "/tarvex." followed by
+// the name with every '\\' and '/' turned into '.', shortened with a hash when it would be
+// too long for a file name.
+//
+// TOKEN_PLATFORM_NAMESPACE (POSIX only): when this environment variable is set, its value
+// becomes part of every shared-memory name ("/tarvex.<value>.<name>"). Processes that share
+// the value share the mutexes; test runs that each set their own value get machine-wide
+// objects of their own and can run in parallel. Production use leaves it unset.
 #pragma once
 
 #include <chrono>
