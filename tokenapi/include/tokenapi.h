@@ -60,8 +60,9 @@ extern "C" {
 #define XR_BAD_PARAMETER 0x50002
 
 /* ---- Handles ---- */
-typedef struct DeviceHandle DeviceHandle;       /* from X_ConnectDEV, freed by X_DisConnectDEV */
-typedef struct ContainerHandle ContainerHandle; /* 7 bytes, from X_OpenContainer/X_CreateContainer */
+typedef struct DeviceHandle DeviceHandle; /* from X_ConnectDEV, freed by X_DisConnectDEV */
+typedef struct ContainerHandle
+    ContainerHandle; /* 7 bytes, from X_OpenContainer/X_CreateContainer */
 
 /* X_GetDEVInfo information types */
 #define XINFO_NAME 0
@@ -136,6 +137,17 @@ XAPI X_ImportRootCert(DeviceHandle* device, ContainerHandle* container, const ui
 XAPI X_ExportRootCert(DeviceHandle* device, ContainerHandle* container, uint8_t* buffer,
                       uint32_t* length);
 XAPI X_DeletetUserCert(DeviceHandle* device, ContainerHandle* container, uint32_t type);
+
+/* ---- Additions of this library ----
+ * The label that X_SetDEVLabel writes cannot be read back through the functions above
+ * (information type 0 is the fixed device name), and nothing tells a caller which transport
+ * a device number landed on. Tools that show a token to a person need both. */
+
+/* Reads the label file; the buffer must hold 65 bytes (label and terminator). Like a label
+ * write, it ends with the post-connect selection, leaving the token in its application. */
+XAPI X_GetDEVLabel(DeviceHandle* device, uint8_t* label, uint32_t* length);
+/* The tag of the transport the device is reached through: 'C', 'D', 'H' or 'M'. */
+XAPI X_GetDEVTransport(DeviceHandle* device, char* tag);
 
 #ifdef __cplusplus
 }

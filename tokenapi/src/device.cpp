@@ -1,0 +1,274 @@
+// Enumeration, connection and the device-level operations of the key API.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "commands.h"
+#include "device_list.h"
+#include "device_status.h"
+#include "hex.h"
+#include "operation.h"
+#include "pin_counter.h"
+#include "post_connect.h"
+#include "tokenapi.h"
+#include "transport_route.h"
+
+using namespace tokenapi;
+
+namespace {
+
+constexpr uint16_t kMasterFile = 0x3F00;
+constexpr uint16_t kLabelFile = 0x00E1;
+constexpr uint16_t kContainerDirectory = 0x00E2;
+constexpr size_t kLabelRecordLength = 128;
+constexpr uint32_t kMaxLabel = 64;
+constexpr size_t kSerialLength = 10;
+constexpr int32_t kSwSecurityNotSatisfied = 0x6982;
+// Largest command the exchange accepts: header, a four-byte length field, 65,535 data bytes.
+constexpr uint32_t kMaxCommand = 4 + 4 + 0xFFFF;
+
+constexpr char kDeviceName[] = "QRBNKEY";
+
+// The token's own report of whether its user PIN is verified.
+struct SecurityStateReply {
+    int32_t result = -1;
+    uint8_t state = 0;
+};
+
+SecurityStateReply querySecurityState(Session& s) {
+    GenerationReply gen = readGeneration(s);
+    if (gen.result != 0) return {gen.result};
+    if (gen.generation == 2) {
+        DeviceStatusReply st = readDeviceStatus(s);
+        if (st.result != 0) return {st.result};
+        const uint8_t state = st.status.securityState();
+        if (state > 2) return {state};
+        return {0, static_cast<uint8_t>(state == 1 ? 1 : 0)};
+    }
+    // Generation 1 has no such report: rewriting the container directory's first record with
+    // its own bytes is allowed exactly when the user PIN is verified, and changes nothing.
+    if (int32_t r = s.select(kContainerDirectory); r != 0) return {r};
+    Response rec = s.send(cmd::readRecord(1, 128));
+    if (!rec.ok()) return {rec.result};
+    Response probe = s.send(cmd::updateRecord(1, rec.data));
+    if (probe.ok()) return {0, 1};
+    if (probe.result == kSwSecurityNotSatisfied) return {0, 0};
+    return {probe.result};
+}
+
+// Writes `text` plus a terminator; the caller's buffer must hold 2 x 10 + 1 bytes.
+int32_t serialInfo(Session& s, uint8_t* buffer, uint32_t* length) {
+    Response r = s.send(cmd::serialNumber());
+    if (!r.ok()) return r.result;
+    if (r.data.size() > kSerialLength) return -1;
+    const std::string hex = toHexLower(r.data);
+    std::memcpy(buffer, hex.c_str(), hex.size() + 1);
+    *length = static_cast<uint32_t>(hex.size());
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+XAPI X_EnumDEV(uint32_t /*reserved*/, uint32_t* count) {
+    return noThrow([&] {
+        const uint32_t total = enumerateDevices();
+        if (count != nullptr) *count = total;
+        return 0;
+    });
+}
+
+XAPI X_ConnectDEV(DeviceHandle** device, int32_t number) {
+    return noThrow([&]() -> int32_t {
+        const DeviceSlot slot = slotOf(number);
+        if (slot.tag == '\0') return XR_DEVICE_LOST;
+        if (device == nullptr) return XR_BAD_HANDLE;
+
+        std::array<char, TRANSPORT_ID_BUFFER_SIZE> identification{};
+        TransportHandle* transport = nullptr;
+        if (int32_t r = route::connect(slot.tag, &transport, identification.data(), slot.index);
+            r != 0) {
+            return r;
+        }
+        postConnectSelection(transport);
+
+        auto lock = platform::NamedMutex::openOrCreate(kKeyApiLockName);
+        if (!lock) {
+            route::disconnect(transport);
+            return XR_LOCK_UNAVAILABLE;
+        }
+        auto handle = std::make_unique<DeviceHandle>();
+        handle->number = number;
+        handle->transport = transport;
+        handle->lock = std::move(lock);
+        registerDevice(handle.get());
+
+        uint8_t state = 0;
+        uint32_t stateLength = 0;
+        X_GetDEVInfo(handle.get(), XINFO_SECURITY_STATE, &state, &stateLength);
+
+        *device = handle.release();
+        return 0;
+    });
+}
+
+XAPI X_DisConnectDEV(DeviceHandle* device) {
+    noThrow([&] {
+        if (!isLiveDevice(device)) return 0;
+        unregisterDevice(device);
+        route::disconnect(device->transport);
+        delete device;
+        return 0;
+    });
+    return 0;
+}
+
+XAPI X_TransmitCmd(DeviceHandle* device, const uint8_t* command, uint32_t commandLength,
+                   uint8_t* reply, uint32_t* replyLength, int32_t* status) {
+    return noThrow([&]() -> int32_t {
+        if (!isLiveDevice(device)) return XR_BAD_HANDLE;
+        if (command == nullptr || commandLength == 0 || commandLength > kMaxCommand ||
+            replyLength == nullptr || status == nullptr ||
+            (reply == nullptr && *replyLength != 0)) {
+            return XR_BAD_PARAMETER;
+        }
+        // A lost handle has no lock to wait for: the wait fails.
+        if (!device->lock) return XR_LOCK_TIMEOUT;
+        RawReply raw;
+        {
+            platform::NamedMutexGuard guard(*device->lock, kLockLimit);
+            if (!guard.owns()) return XR_LOCK_TIMEOUT;
+            raw = exchangeRaw(device->transport, ByteView(command, commandLength));
+        }
+        *status = raw.result;
+        if (raw.data.size() > *replyLength) {
+            *replyLength = static_cast<uint32_t>(raw.data.size());
+            return XR_BAD_PARAMETER;
+        }
+        std::copy(raw.data.begin(), raw.data.end(), reply);
+        *replyLength = static_cast<uint32_t>(raw.data.size());
+        return 0;
+    });
+}
+
+XAPI X_GetDEVInfo(DeviceHandle* device, uint32_t type, uint8_t* buffer, uint32_t* length) {
+    return noThrow([&]() -> int32_t {
+        if (!usable(device)) return XR_BAD_HANDLE;
+        switch (type) {
+            case XINFO_TYPE2:
+            case XINFO_TYPE3:
+                if (buffer == nullptr || length == nullptr) return XR_BAD_PARAMETER;
+                buffer[0] = type == XINFO_TYPE2 ? 0x01 : 0x10;
+                *length = 1;
+                return 0;
+            case XINFO_NAME:
+            case XINFO_SERIAL:
+            case XINFO_SECURITY_STATE:
+            case XINFO_ADMIN_RETRIES:
+                break;
+            default:
+                return XR_UNSUPPORTED;
+        }
+        if (buffer == nullptr || length == nullptr) return XR_BAD_PARAMETER;
+        return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+            switch (type) {
+                case XINFO_NAME:
+                    std::memcpy(buffer, kDeviceName, sizeof kDeviceName - 1);
+                    *length = sizeof kDeviceName - 1;
+                    return 0;
+                case XINFO_SERIAL:
+                    return serialInfo(s, buffer, length);
+                case XINFO_SECURITY_STATE: {
+                    SecurityStateReply st = querySecurityState(s);
+                    if (st.result != 0) return st.result;
+                    buffer[0] = st.state;
+                    *length = 1;
+                    s.device().userVerified = st.state;
+                    return 0;
+                }
+                default: {
+                    PinCounterReply c = readPinCounter(s, 2);
+                    if (c.result != 0) return c.result;
+                    buffer[0] = c.counter;
+                    *length = 1;
+                    return 0;
+                }
+            }
+        });
+    });
+}
+
+XAPI X_SetDEVLabel(DeviceHandle* device, const uint8_t* label, uint32_t length) {
+    return noThrow([&]() -> int32_t {
+        if (!usable(device)) return XR_BAD_HANDLE;
+        if (length > kMaxLabel || (label == nullptr && length != 0)) return XR_BAD_PARAMETER;
+        return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+            Bytes record(kLabelRecordLength, 0);
+            record[0] = 0x01;
+            record[1] = static_cast<uint8_t>(length);
+            std::copy_n(label, length, record.begin() + 2);
+            int32_t result = s.select(kMasterFile);
+            if (result == 0) result = s.select(kLabelFile);
+            if (result == 0) result = s.send(cmd::updateBinary(0, record)).result;
+            postConnectSelection(s.transport());
+            return result;
+        });
+    });
+}
+
+XAPI X_GetDEVLabel(DeviceHandle* device, uint8_t* label, uint32_t* length) {
+    return noThrow([&]() -> int32_t {
+        if (!usable(device)) return XR_BAD_HANDLE;
+        if (label == nullptr || length == nullptr) return XR_BAD_PARAMETER;
+        return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+            int32_t result = s.select(kMasterFile);
+            if (result == 0) result = s.select(kLabelFile);
+            Response r;
+            if (result == 0) {
+                r = s.send(cmd::readBinary(0, kLabelRecordLength));
+                result = r.result;
+            }
+            postConnectSelection(s.transport());
+            if (result != 0) return result;
+            // An unformatted label file (first byte not 1) reads as an empty label.
+            uint32_t n = 0;
+            if (r.data.size() >= 2 && r.data[0] == 0x01) {
+                n = std::min<uint32_t>(
+                    {r.data[1], kMaxLabel, static_cast<uint32_t>(r.data.size() - 2)});
+            }
+            std::copy_n(r.data.begin() + (n ? 2 : 0), n, label);
+            label[n] = 0;
+            *length = n;
+            return 0;
+        });
+    });
+}
+
+XAPI X_GetDEVTransport(DeviceHandle* device, char* tag) {
+    return noThrow([&]() -> int32_t {
+        if (!isLiveDevice(device)) return XR_BAD_HANDLE;
+        if (tag == nullptr) return XR_BAD_PARAMETER;
+        *tag = device->transport ? device->transport->tag : '\0';
+        return 0;
+    });
+}
+
+XAPI X_ClearDevice(DeviceHandle* device) {
+    return runDeviceOp(device, Gate::None, [](Session& s) {
+        return s.send(cmd::clearDevice(s.tag() == TRANSPORT_TAG_SD)).result;
+    });
+}
+
+XAPI X_InitDEVInfo(void) {
+    return 0;
+}
+XAPI X_BeginTransaction(void) {
+    return 0;
+}
+XAPI X_EndTransaction(void) {
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,41 @@
+// The 15-byte device status record (BF C8) and what the library reads from it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "operation.h"
+
+namespace tokenapi {
+
+struct DeviceStatus {
+    std::array<uint8_t, 15> raw{};
+
+    // 1 or 2; 0 when the record matches neither generation.
+    int generation() const {
+        if (raw[3] == 1 && raw[4] == 2) return 1;
+        if (raw[3] == 2) return 2;
+        return 0;
+    }
+    uint8_t securityState() const { return raw[8]; }
+    // Free space for files before the 16-byte reserve.
+    uint16_t freeSpace() const { return static_cast<uint16_t>(raw[13] << 8 | raw[14]); }
+};
+
+// Reads the record; on failure `result` holds the command's result.
+struct DeviceStatusReply {
+    int32_t result = -1;
+    DeviceStatus status;
+};
+DeviceStatusReply readDeviceStatus(Session& session);
+
+// The device generation as the PIN and security-state code need it: 1, 2, or the failing
+// result (-1 for a record of neither generation).
+struct GenerationReply {
+    int32_t result = -1;
+    int generation = 0;
+};
+GenerationReply readGeneration(Session& session);
+
+}  // namespace tokenapi
