@@ -1,0 +1,251 @@
+// The exchange path and the common operation pattern, against the replay transport.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "apdu.h"
+#include "commands.h"
+#include "replay_transport.h"
+#include "tokenapi.h"
+
+using tokenapi::Bytes;
+using tokenapi::Command;
+
+namespace {
+
+Bytes filled(size_t n, uint8_t v = 0xAB) {
+    return Bytes(n, v);
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+struct FramingCase {
+    const char* name;
+    Command command;
+    Bytes expected;
+};
+
+TEST(CommandFraming, EachFormLaysOutItsLengthField) {
+    const Bytes d200 = filled(200), d256 = filled(256), d300 = filled(300), d3 = filled(3);
+    const std::vector<FramingCase> cases = {
+        {"short with 200 bytes", Command::shortData(0x80, 0xD2, 1, 2, d200),
+         concat({{0x80, 0xD2, 1, 2, 200}, d200})},
+        {"fixed 256 with 256 bytes", Command::extendedFixed256(0x80, 0xD2, 1, 2, d256),
+         concat({{0x80, 0xD2, 1, 2, 0x00, 0x01, 0x00}, d256})},
+        {"fixed 256 keeps 00 01 00 for 3 bytes", Command::extendedFixed256(0x80, 0xF6, 0, 0, d3),
+         concat({{0x80, 0xF6, 0, 0, 0x00, 0x01, 0x00}, d3})},
+        {"extended with 300 bytes", Command::extended(0x80, 0xFA, 0, 0, d300),
+         concat({{0x80, 0xFA, 0, 0, 0x00, 0x01, 0x2C}, d300})},
+        {"two-byte length", Command::twoByteLength(0x90, 0xC6, 0, 0, d300),
+         concat({{0x90, 0xC6, 0, 0, 0x01, 0x2C}, d300})},
+        {"four-byte length", Command::fourByteLength(0x90, 0xC6, 0, 0, d300),
+         concat({{0x90, 0xC6, 0, 0, 0x00, 0x00, 0x01, 0x2C}, d300})},
+        {"select", tokenapi::cmd::select(0x3F00), {0x00, 0xA4, 0x00, 0x00, 0x02, 0x3F, 0x00}},
+        {"read binary by short id",
+         tokenapi::cmd::readBinaryShortId(7, 1, 1),
+         {0x00, 0xB0, 0x87, 0x01, 0x01}},
+        {"clear device on SD card",
+         tokenapi::cmd::clearDevice(true),
+         {0xBF, 0x74, 0x00, 0x01, 0x00}},
+    };
+    for (const auto& c : cases) {
+        auto bytes = c.command.bytes();
+        EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), c.expected) << c.name;
+    }
+    EXPECT_EQ(cases[0].command.bytes().size(), 205u);
+    EXPECT_EQ(cases[1].command.bytes().size(), 263u);
+}
+
+TEST(CommandFraming, ShortFormRefusesMoreThan255Bytes) {
+    EXPECT_THROW(Command::shortData(0x00, 0xD6, 0, 0, filled(256)), std::length_error);
+}
+
+class ReplayTest : public ::testing::Test {
+  protected:
+    void SetUp() override { replay::script() = {}; }
+    replay::Script& s = replay::script();
+    TransportHandle transport{'C', 1, nullptr};
+};
+
+struct RuleCase {
+    const char* name;
+    Command command;
+    std::vector<replay::Reply> replies;
+    int32_t result;
+    Bytes data;
+    std::vector<Bytes> sent;  // after the command itself
+};
+
+TEST_F(ReplayTest, StatusWordRules) {
+    const Bytes data128 = filled(128, 0x11);
+    const std::vector<RuleCase> cases = {
+        {"select succeeds on 61xx", tokenapi::cmd::select(0xFFEE), {{0x6112}}, 0, {}, {}},
+        {"select fails on 6A82", tokenapi::cmd::select(0xFFEE), {{0x6A82}}, 0x6A82, {}, {}},
+        {"read binary fails on 61xx", tokenapi::cmd::readBinary(0, 1), {{0x6112}}, 0x6112, {}, {}},
+        {"80 C6 fetches its reply with GET RESPONSE Le = SW2",
+         Command::header(0x80, 0xC6, 0, 0, 0),
+         {{0x6105}, {0x9000, {1, 2, 3, 4, 5}}},
+         0,
+         {1, 2, 3, 4, 5},
+         {{0x00, 0xC0, 0x00, 0x00, 0x05}}},
+        {"80 F6 fetches 128 bytes after 6180",
+         Command::extendedFixed256(0x80, 0xF6, 0, 0, filled(8)),
+         {{0x6180}, {0x9000, data128}},
+         0,
+         data128,
+         {{0x00, 0xC0, 0x00, 0x00, 0x80}}},
+        {"80 F8 with another 61xx is a failure",
+         Command::extendedFixed256(0x80, 0xF8, 0, 0, filled(8)),
+         {{0x6110}},
+         0x6110,
+         {},
+         {}},
+        {"other commands pass 61xx through",
+         Command::header(0x80, 0xD2, 0, 0, 0),
+         {{0x6105}},
+         0x6105,
+         {},
+         {}},
+        {"transport failure passes through", tokenapi::cmd::serialNumber(), {{-1}}, -1, {}, {}},
+        {"device lost passes through", tokenapi::cmd::serialNumber(), {{0x10001}}, 0x10001, {}, {}},
+        {"reply longer than the command's buffer is refused",
+         tokenapi::cmd::serialNumber(),
+         {{0x9000, filled(257)}},
+         -1,
+         {},
+         {}},
+        {"reply length beyond any buffer is refused",
+         tokenapi::cmd::serialNumber(),
+         {{0x9000, {}, 1 << 20}},
+         -1,
+         {},
+         {}},
+    };
+    for (const auto& c : cases) {
+        s = {};
+        s.replies.assign(c.replies.begin(), c.replies.end());
+        tokenapi::Response r = tokenapi::transmit(&transport, c.command);
+        EXPECT_EQ(r.result, c.result) << c.name;
+        EXPECT_EQ(r.data, c.data) << c.name;
+        ASSERT_EQ(s.sent.size(), 1 + c.sent.size()) << c.name;
+        for (size_t i = 0; i < c.sent.size(); ++i) EXPECT_EQ(s.sent[1 + i], c.sent[i]) << c.name;
+    }
+}
+
+TEST_F(ReplayTest, UnknownTagOrNullHandleNeverReachesATransport) {
+    TransportHandle foreign{'Z', 1, nullptr};
+    EXPECT_EQ(tokenapi::transmit(&foreign, tokenapi::cmd::serialNumber()).result, -1);
+    EXPECT_EQ(tokenapi::transmit(nullptr, tokenapi::cmd::serialNumber()).result, -1);
+    EXPECT_TRUE(s.sent.empty());
+}
+
+class DeviceTest : public ReplayTest {
+  protected:
+    DeviceHandle* connect() {
+        uint32_t count = 0;
+        EXPECT_EQ(X_EnumDEV(0, &count), 0);
+        EXPECT_EQ(count, 1u);
+        DeviceHandle* device = nullptr;
+        // Nothing scripted: the post-connect selection and the security query fail quietly.
+        EXPECT_EQ(X_ConnectDEV(&device, 0), 0);
+        s.sent.clear();
+        return device;
+    }
+};
+
+TEST_F(DeviceTest, NumbersOutsideTheLastEnumerationAreRefused) {
+    uint32_t count = 0;
+    ASSERT_EQ(X_EnumDEV(1, &count), 0);
+    DeviceHandle* device = nullptr;
+    EXPECT_EQ(X_ConnectDEV(&device, 1), XR_DEVICE_LOST);
+    EXPECT_EQ(X_ConnectDEV(&device, -1), XR_DEVICE_LOST);
+    EXPECT_EQ(device, nullptr);
+    EXPECT_EQ(s.connects, 0);
+}
+
+TEST_F(DeviceTest, LostDeviceGivesBadHandleWithoutReachingTheTransport) {
+    DeviceHandle* device = connect();
+    s.replies.push_back({0x10001});
+    uint8_t buffer[32];
+    uint32_t length = 0;
+    EXPECT_EQ(X_GetDEVInfo(device, XINFO_SERIAL, buffer, &length), XR_DEVICE_LOST);
+    const size_t sentBefore = s.sent.size();
+    EXPECT_EQ(X_GetDEVInfo(device, XINFO_SERIAL, buffer, &length), XR_BAD_HANDLE);
+    EXPECT_EQ(X_ClearDevice(device), XR_BAD_HANDLE);
+    int32_t status = 0;
+    uint32_t replyLength = sizeof buffer;
+    const uint8_t apdu[] = {0x00, 0x84, 0x00, 0x00, 0x08};
+    EXPECT_EQ(X_TransmitCmd(device, apdu, sizeof apdu, buffer, &replyLength, &status),
+              XR_LOCK_TIMEOUT);
+    EXPECT_EQ(s.sent.size(), sentBefore);
+    EXPECT_EQ(X_DisConnectDEV(device), 0);
+    EXPECT_EQ(s.disconnects, 1);
+}
+
+TEST_F(DeviceTest, TransmitCmdPassesStatusWordsAndRefusesOverlongReplies) {
+    DeviceHandle* device = connect();
+    const uint8_t apdu[] = {0x80, 0x99, 0x00, 0x00, 0x00};
+    uint8_t reply[4];
+    uint32_t replyLength = sizeof reply;
+    int32_t status = 0;
+
+    s.replies.push_back({0x6D00});
+    EXPECT_EQ(X_TransmitCmd(device, apdu, sizeof apdu, reply, &replyLength, &status), 0);
+    EXPECT_EQ(status, 0x6D00);
+    EXPECT_EQ(replyLength, 0u);
+
+    s.replies.push_back({0x9000, {1, 2, 3, 4, 5, 6}});
+    replyLength = sizeof reply;
+    EXPECT_EQ(X_TransmitCmd(device, apdu, sizeof apdu, reply, &replyLength, &status),
+              XR_BAD_PARAMETER);
+    EXPECT_EQ(replyLength, 6u);  // what the caller would have needed
+    EXPECT_EQ(status, 0x9000);
+
+    // A lost device is reported through the status and does not drop the handle's lock.
+    s.replies.push_back({0x10001});
+    replyLength = sizeof reply;
+    EXPECT_EQ(X_TransmitCmd(device, apdu, sizeof apdu, reply, &replyLength, &status), 0);
+    EXPECT_EQ(status, 0x10001);
+    s.replies.push_back({0x9000, {0x42}});
+    replyLength = sizeof reply;
+    EXPECT_EQ(X_TransmitCmd(device, apdu, sizeof apdu, reply, &replyLength, &status), 0);
+    EXPECT_EQ(reply[0], 0x42);
+    X_DisConnectDEV(device);
+}
+
+TEST_F(DeviceTest, StaleAndNullHandlesAreRefused) {
+    DeviceHandle* device = connect();
+    X_DisConnectDEV(device);
+    uint8_t buffer[32];
+    uint32_t length = 0;
+    EXPECT_EQ(X_GetDEVInfo(device, XINFO_SERIAL, buffer, &length), XR_BAD_HANDLE);
+    EXPECT_EQ(X_GetDEVInfo(nullptr, XINFO_TYPE2, buffer, &length), XR_BAD_HANDLE);
+    EXPECT_EQ(X_DisConnectDEV(nullptr), 0);
+    EXPECT_EQ(X_DisConnectDEV(device), 0);  // a second disconnect frees nothing twice
+    EXPECT_TRUE(s.sent.empty());
+}
+
+TEST_F(DeviceTest, LabelOver64BytesIsRefusedWithoutAnExchange) {
+    DeviceHandle* device = connect();
+    const std::vector<uint8_t> label(65, 'x');
+    EXPECT_EQ(X_SetDEVLabel(device, label.data(), 65), XR_BAD_PARAMETER);
+    EXPECT_TRUE(s.sent.empty());
+    EXPECT_EQ(X_SetDEVLabel(nullptr, label.data(), 65), XR_BAD_HANDLE);
+    X_DisConnectDEV(device);
+}
+
+TEST_F(DeviceTest, UnknownInformationTypeIsUnsupported) {
+    DeviceHandle* device = connect();
+    uint8_t buffer[8];
+    uint32_t length = 77;
+    EXPECT_EQ(X_GetDEVInfo(device, 5, buffer, &length), XR_UNSUPPORTED);
+    EXPECT_EQ(length, 77u);
+    EXPECT_TRUE(s.sent.empty());
+    X_DisConnectDEV(device);
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#include "replay_transport.h"
+
+#include <algorithm>
+#include <new>
+
+#include "transports/transport.h"
+
+namespace replay {
+Script& script() {
+    static Script s;
+    return s;
+}
+}  // namespace replay
+
+namespace {
+
+int32_t enumerate(int32_t* count, int32_t devices) {
+    *count = devices;
+    return 0;
+}
+
+int32_t connect(char tag, TransportHandle** handle, int32_t index, int32_t devices) {
+    if (index < 0 || index >= devices) return -1;
+    *handle = new TransportHandle{tag, 1, nullptr};
+    ++replay::script().connects;
+    return 0;
+}
+
+int32_t disconnect(char tag, TransportHandle* handle) {
+    if (handle == nullptr) return 0;
+    if (handle->tag != tag) return -1;
+    delete handle;
+    ++replay::script().disconnects;
+    return 0;
+}
+
+int32_t doCommand(const uint8_t* command, int32_t length, uint8_t* reply, int32_t* replyLength) {
+    auto& s = replay::script();
+    s.sent.emplace_back(command, command + length);
+    if (s.replies.empty()) return -1;
+    replay::Reply r = s.replies.front();
+    s.replies.pop_front();
+    std::copy(r.data.begin(), r.data.end(), reply);
+    *replyLength = r.reportedLength >= 0 ? r.reportedLength : static_cast<int32_t>(r.data.size());
+    return r.result;
+}
+
+}  // namespace
+
+extern "C" {
+// Only the PC/SC library reports devices; the others enumerate successfully with none.
+int32_t CKEY_EnumDEV(int32_t* count) {
+    return enumerate(count, replay::script().devices);
+}
+int32_t CKEY_Connect(TransportHandle** h, char*, int32_t i) {
+    return connect('C', h, i, replay::script().devices);
+}
+int32_t CKEY_Disconnect(TransportHandle* h) {
+    return disconnect('C', h);
+}
+int32_t CKEY_DoCommand(TransportHandle*, const uint8_t* c, int32_t n, uint8_t* r, int32_t* rn) {
+    return doCommand(c, n, r, rn);
+}
+int32_t NDKEY_EnumDEV(int32_t* count) {
+    return enumerate(count, 0);
+}
+int32_t NDKEY_Connect(TransportHandle**, char*, int32_t) {
+    return -1;
+}
+int32_t NDKEY_Disconnect(TransportHandle* h) {
+    return disconnect('D', h);
+}
+int32_t NDKEY_DoCommand(TransportHandle*, const uint8_t*, int32_t, uint8_t*, int32_t*) {
+    return -1;
+}
+int32_t HKEY_EnumDEV(int32_t*) {
+    return -1;
+}
+int32_t HKEY_Connect(TransportHandle**, char*, int32_t) {
+    return -1;
+}
+int32_t HKEY_Disconnect(TransportHandle* h) {
+    return disconnect('H', h);
+}
+int32_t HKEY_DoCommand(TransportHandle*, const uint8_t*, int32_t, uint8_t*, int32_t*) {
+    return -1;
+}
+int32_t MDKEY_EnumDEV(int32_t* count) {
+    return enumerate(count, 0);
+}
+int32_t MDKEY_Connect(TransportHandle**, char*, int32_t) {
+    return -1;
+}
+int32_t MDKEY_Disconnect(TransportHandle* h) {
+    return disconnect('M', h);
+}
+int32_t MDKEY_DoCommand(TransportHandle*, const uint8_t*, int32_t, uint8_t*, int32_t*) {
+    return -1;
+}
+}

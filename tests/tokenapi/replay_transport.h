@@ -1,0 +1,31 @@
+// A transport that plays back scripted replies and records what the host sent, standing in for
+// all four transport libraries, so the key API's exchange rules can be tested without a token.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <utility>
+#include <vector>
+
+namespace replay {
+
+struct Reply {
+    Reply(int32_t r, std::vector<uint8_t> d = {}, int32_t length = -1)
+        : result(r), data(std::move(d)), reportedLength(length) {}
+    int32_t result;             // what DoCommand returns
+    std::vector<uint8_t> data;  // what it copies out
+    int32_t reportedLength;     // the length it reports; -1 = data.size()
+};
+
+struct Script {
+    int32_t devices = 1;  // what the 'C' library's EnumDEV reports
+    std::deque<Reply> replies;
+    std::vector<std::vector<uint8_t>> sent;
+    int connects = 0;
+    int disconnects = 0;
+};
+
+// The script the replay transport runs; reset it between tests.
+Script& script();
+
+}  // namespace replay
