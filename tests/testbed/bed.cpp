@@ -1,0 +1,232 @@
+#include "bed.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+#include "free_ports.h"
+#include "pcsc_probe.h"
+
+#ifndef TESTBED_VTOKEN
+#define TESTBED_VTOKEN ""
+#endif
+
+namespace testbed {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kAttempts = 3;
+constexpr auto kComeUpLimit = 15000ms;
+constexpr const char* kFolderPrefix = "tokenbed.";
+
+std::filesystem::path programPath(const char* variable, const char* built) {
+    if (const char* value = std::getenv(variable); value != nullptr && *value != '\0') {
+        return value;
+    }
+    if (*built == '\0') {
+        throw std::runtime_error(std::string("no program known: set ") + variable);
+    }
+    return built;
+}
+
+std::filesystem::path firstExisting(std::initializer_list<const char*> candidates) {
+    for (const char* c : candidates) {
+        if (std::filesystem::exists(c)) return c;
+    }
+    throw std::runtime_error(std::string("not installed: ") + *candidates.begin());
+}
+
+// A test process killed by SIGKILL cannot clean up after itself; the next bed removes what
+// such a process left behind (its children died with it through PR_SET_PDEATHSIG).
+void removeStaleFolders(const std::filesystem::path& parent) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(parent, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(kFolderPrefix)) continue;
+        const std::string rest = name.substr(std::strlen(kFolderPrefix));
+        const int pid = std::atoi(rest.c_str());
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) {
+            std::filesystem::remove_all(entry.path(), ec);
+        }
+    }
+}
+
+std::filesystem::path makeFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::filesystem::path parent = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    removeStaleFolders(parent);
+    std::string pattern =
+        (parent / (kFolderPrefix + std::to_string(::getpid()) + ".XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a folder under " + parent.string());
+    }
+    return pattern;
+}
+
+std::string tail(const std::filesystem::path& path, std::size_t bytes = 2000) {
+    std::ifstream in(path);
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    return text.size() > bytes ? text.substr(text.size() - bytes) : text;
+}
+
+bool g_bedStarted = false;
+
+}  // namespace
+
+Bed::Bed(BedLayout layout, std::filesystem::path folder)
+    : layout_(std::move(layout)), folder_(std::move(folder)) {}
+
+Bed::~Bed() {
+    tokens_.clear();
+    if (pcscd_) pcscd_->stop();
+    pcscd_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+}
+
+std::string Bed::readerName(std::size_t entry, int slot) const {
+    return layout_.readerEntries.at(entry) + (slot == 0 ? " 00 00" : " 00 01");
+}
+
+std::unique_ptr<Bed> Bed::start(const BedLayout& layout) {
+    if (g_bedStarted) {
+        throw std::logic_error("one test bed per process: pcsc-lite keeps the first socket");
+    }
+    for (const TokenSpec& t : layout.tokens) {
+        if (t.readerEntry >= layout.readerEntries.size() || (t.slot != 0 && t.slot != 1)) {
+            throw std::invalid_argument("token placed in a reader that the layout lacks");
+        }
+    }
+    const std::filesystem::path vtoken = programPath("TESTBED_VTOKEN", TESTBED_VTOKEN);
+    std::unique_ptr<Bed> bed(new Bed(layout, makeFolder()));
+    g_bedStarted = true;
+
+    const std::filesystem::path& dir = bed->folder_;
+    std::filesystem::create_directories(dir / "run");
+    std::filesystem::create_directories(dir / "nodrivers");
+    // The driver must stay reachable once the drivers folder is masked.
+    std::filesystem::copy_file(firstExisting({"/usr/lib/pcsc/drivers/serial/libifdvpcd.so"}),
+                               dir / "libifdvpcd.so");
+    ::setenv("PCSCLITE_CSOCK_NAME", bed->socketPath().c_str(), 1);
+    // Per-device locks are named after the ATR, which parallel beds may share.
+    ::setenv("TOKEN_PLATFORM_NAMESPACE", ("bed" + std::to_string(::getpid())).c_str(), 0);
+
+    for (std::size_t i = 0; i < layout.tokens.size(); ++i) {
+        const TokenSpec& spec = layout.tokens[i];
+        bed->tokens_.push_back(
+            std::make_unique<VirtualToken>(vtoken, dir / ("token" + std::to_string(i)), spec,
+                                           bed->readerName(spec.readerEntry, spec.slot)));
+        bed->tokens_.back()->provision();
+    }
+
+    std::string problem;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        // A port taken between our check and vpcd's bind only costs another attempt.
+        const std::vector<int> bases = freePortPairs(static_cast<int>(layout.readerEntries.size()));
+        bed->writeReaderConf(bases);
+        bed->startDaemon();
+        for (auto& token : bed->tokens_) {
+            token->start(bases[token->spec().readerEntry] + token->spec().slot);
+        }
+        if (bed->comesUp(kComeUpLimit, problem)) return bed;
+        for (auto& token : bed->tokens_) token->stop();
+        bed->pcscd_->stop();
+        bed->pcscd_.reset();
+    }
+    throw std::runtime_error("test bed did not come up: " + problem + "\npcscd log:\n" +
+                             tail(dir / "pcscd.log"));
+}
+
+void Bed::writeReaderConf(const std::vector<int>& ports) const {
+    std::ofstream conf(folder_ / "reader.conf", std::ios::trunc);
+    for (std::size_t i = 0; i < layout_.readerEntries.size(); ++i) {
+        conf << "FRIENDLYNAME \"" << layout_.readerEntries[i] << "\"\n"
+             << "DEVICENAME /dev/null:" << ports[i] << "\n"
+             << "LIBPATH " << (folder_ / "libifdvpcd.so").string() << "\n"
+             << "CHANNELID " << ports[i] << "\n\n";
+    }
+}
+
+void Bed::startDaemon() {
+    // pcscd ignores PCSCLITE_CSOCK_NAME: it gets a /run of its own in a mount namespace
+    // (private propagation, so nothing leaks out), and an empty drivers folder so that no
+    // real reader of this machine joins the bed.
+    static constexpr const char* kScript =
+        "mount --bind \"$1/run\" /run && "
+        "mount --bind \"$1/nodrivers\" /usr/lib/pcsc/drivers && "
+        "exec \"$2\" --foreground --config \"$1/reader.conf\"";
+    std::vector<std::string> argv = {"unshare", "-m"};
+    if (::geteuid() != 0) argv = {"unshare", "-r", "-m"};
+    for (const char* a : {"sh", "-c", kScript, "sh"}) argv.emplace_back(a);
+    argv.push_back(folder_.string());
+    argv.push_back(firstExisting({"/usr/sbin/pcscd", "/usr/bin/pcscd"}).string());
+    std::filesystem::remove(socketPath());
+    SpawnOptions options;
+    options.argv = argv;
+    options.logFile = folder_ / "pcscd.log";
+    pcscd_ = ChildProcess::spawn(options);
+}
+
+bool Bed::comesUp(std::chrono::milliseconds limit, std::string& problem) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < layout_.readerEntries.size(); ++i) {
+        expected.push_back(readerName(i, 0));
+        expected.push_back(readerName(i, 1));
+    }
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!pcscd_->running()) {
+            problem = "pcscd ended";
+            return false;
+        }
+        if (readers() == expected) break;
+        std::this_thread::sleep_for(20ms);
+    }
+    if (readers() != expected) {
+        problem = "pcscd does not list the configured readers";
+        return false;
+    }
+    for (auto& token : tokens_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (!waitForCard(token->readerName(), true, left)) {
+            problem = "no card in " + token->readerName();
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> Bed::readers() const {
+    try {
+        return PcscProbe(200ms).readers();
+    } catch (const std::runtime_error&) {
+        return {};
+    }
+}
+
+std::optional<std::vector<std::uint8_t>> Bed::atr(const std::string& reader) const {
+    try {
+        return PcscProbe(200ms).atr(reader);
+    } catch (const std::runtime_error&) {
+        return std::nullopt;
+    }
+}
+
+bool Bed::waitForCard(const std::string& reader, bool present,
+                      std::chrono::milliseconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (atr(reader).has_value() == present) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+}  // namespace testbed

@@ -1,0 +1,62 @@
+// A private PC/SC stack for tests: its own pcscd in its own mount namespace, vpcd readers on
+// free loopback ports, and virtual tokens as the cards. One bed per process: pcsc-lite
+// remembers the daemon's socket at its first call.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "virtual_token.h"
+
+namespace testbed {
+
+struct BedLayout {
+    // One vpcd entry per name; each makes two readers, "NAME 00 00" and "NAME 00 01", listed
+    // by pcscd in this order.
+    std::vector<std::string> readerEntries;
+    std::vector<TokenSpec> tokens;
+};
+
+class Bed {
+  public:
+    // Starts pcscd and every token, and returns once pcscd lists every reader and shows a card
+    // in every token's reader. Sets PCSCLITE_CSOCK_NAME (and TOKEN_PLATFORM_NAMESPACE when
+    // unset) in this process. Throws std::runtime_error when the bed does not come up.
+    static std::unique_ptr<Bed> start(const BedLayout& layout);
+    ~Bed();
+    Bed(const Bed&) = delete;
+    Bed& operator=(const Bed&) = delete;
+
+    const std::filesystem::path& folder() const { return folder_; }
+    std::filesystem::path socketPath() const { return folder_ / "run/pcscd/pcscd.comm"; }
+    std::string readerName(std::size_t entry, int slot) const;
+    VirtualToken& token(std::size_t index) { return *tokens_.at(index); }
+    std::size_t tokenCount() const { return tokens_.size(); }
+
+    // What pcscd lists now, in its order.
+    std::vector<std::string> readers() const;
+    // The ATR of the card now in the reader, or nothing when there is none.
+    std::optional<std::vector<std::uint8_t>> atr(const std::string& reader) const;
+    // Polls until the reader shows a card (or none); false when the limit passed first.
+    bool waitForCard(const std::string& reader, bool present,
+                     std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) const;
+
+  private:
+    Bed(BedLayout layout, std::filesystem::path folder);
+    void writeReaderConf(const std::vector<int>& ports) const;
+    void startDaemon();
+    bool comesUp(std::chrono::milliseconds limit, std::string& problem);
+
+    BedLayout layout_;
+    std::filesystem::path folder_;
+    std::optional<ChildProcess> pcscd_;
+    std::vector<std::unique_ptr<VirtualToken>> tokens_;
+};
+
+}  // namespace testbed

@@ -1,0 +1,67 @@
+// One virtual token of the bed: a `vtoken run` process that acts as the card in one vpcd
+// reader, with its state file, command trace and control socket.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "child_process.h"
+
+namespace testbed {
+
+struct TokenSpec {
+    std::size_t readerEntry = 0;                  // index into BedLayout::readerEntries
+    int slot = 0;                                 // 0: reader "NAME 00 00", 1: "NAME 00 01"
+    std::string serial = "0102030405060708090a";  // 20 hex digits, distinct per token
+    std::string label = "Tarvex Virtual Token";
+    int generation = 2;
+};
+
+class VirtualToken {
+  public:
+    VirtualToken(std::filesystem::path program, std::filesystem::path folder, TokenSpec spec,
+                 std::string readerName);
+    ~VirtualToken();
+    VirtualToken(const VirtualToken&) = delete;
+    VirtualToken& operator=(const VirtualToken&) = delete;
+
+    const TokenSpec& spec() const { return spec_; }
+    const std::string& readerName() const { return readerName_; }
+    std::filesystem::path statePath() const { return folder_ / "state"; }
+    std::filesystem::path tracePath() const { return folder_ / "trace"; }
+    std::filesystem::path controlPath() const { return folder_ / "control.sock"; }
+
+    // Provisions the state file with `vtoken init` unless it exists. Throws on failure.
+    void provision();
+
+    // Inserts the card: starts `vtoken run` against vpcd on `port` (the last port given
+    // when omitted) and waits until its control socket answers. Throws on failure.
+    void start(std::optional<int> port = std::nullopt);
+    // Pulls the card out: ends the process.
+    void stop();
+    bool running();
+
+    // Trace lines ("> 00A4..." for commands, "< 9000" for replies) written since the last
+    // clearTrace().
+    std::vector<std::string> traceLines() const;
+    void clearTrace();
+
+    // Sends one request line to the control socket and returns the reply line ("ok" or
+    // "error: ..."). Throws std::runtime_error when the socket cannot be reached.
+    std::string control(std::string_view request) const;
+
+  private:
+    std::filesystem::path program_;
+    std::filesystem::path folder_;
+    TokenSpec spec_;
+    std::string readerName_;
+    int port_ = 0;
+    std::uintmax_t traceOffset_ = 0;
+    std::optional<ChildProcess> process_;
+};
+
+}  // namespace testbed
