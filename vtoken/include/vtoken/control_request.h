@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace vtoken {
+
+// Requests of the control channel (one text line each); --fault takes the same text.
+namespace control {
+struct AnswerWith {
+    std::string prefix;
+    std::uint16_t sw;
+    std::optional<unsigned> count;
+};
+struct SetGeneration {
+    std::uint8_t generation;
+};
+struct SetMaxBlock {
+    std::uint32_t maxBlock;
+};
+struct DropAfter {
+    std::string prefix;
+};
+struct Reinsert {};
+struct Clear {};
+struct Ping {};
+}  // namespace control
+
+using ControlRequest =
+    std::variant<control::AnswerWith, control::SetGeneration, control::SetMaxBlock,
+                 control::DropAfter, control::Reinsert, control::Clear, control::Ping>;
+
+class ControlSyntaxError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Throws ControlSyntaxError with a message fit for the "error: ..." answer.
+ControlRequest parseControlRequest(std::string_view line);
+
+}  // namespace vtoken

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+
+#include "vtoken/bytes.h"
+#include "vtoken/file_system.h"
+#include "vtoken/pin_crypto.h"
+#include "vtoken/token_state.h"
+
+namespace vtoken {
+
+struct Verified {
+    bool user = false;
+    bool admin = false;
+};
+
+// What the token forgets at power off and reset.
+struct SessionState {
+    std::size_t currentDf = FileSystem::kRoot;
+    std::optional<std::size_t> currentEf;
+    // The application directory (DDF1/DDF2) that was current last; its PINs are the ones
+    // that EXTERNAL AUTHENTICATE checks and its verified bits guard the MF's files.
+    std::uint16_t currentApplication = kFirstApplication;
+    std::map<std::uint16_t, Verified> verified;  // per application directory
+    std::optional<Challenge> challenge;
+    Bytes pendingResponse;  // what GET RESPONSE hands out
+
+    Verified& applicationState() { return verified[currentApplication]; }
+};
+
+}  // namespace vtoken

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vtoken/bytes.h"
+#include "vtoken/file_system.h"
+
+namespace vtoken {
+
+inline constexpr std::size_t kSerialLength = 10;
+inline constexpr std::size_t kKeyRecordLength = 18;
+using KeyRecord = std::array<std::uint8_t, kKeyRecordLength>;
+
+inline constexpr std::uint16_t kFirstApplication = 0xDDF1;
+inline constexpr std::uint16_t kSecondApplication = 0xDDF2;
+inline constexpr std::uint16_t kCounterFileId = 0x0020;
+inline constexpr std::uint16_t kLabelFileId = 0x00E1;
+
+struct DeviceIdentity {
+    std::array<std::uint8_t, kSerialLength> serial{};
+    std::uint8_t generation = 2;
+    std::uint32_t maxBlock = 1024;
+    // Older tokens lack BF 20 and leave counter resets to the host.
+    bool pinCounterCommand = true;
+    std::uint32_t capacity = 32768;
+};
+
+// The two PINs of an application directory, in the key record form WRITE KEY carries.
+struct ApplicationKeys {
+    std::uint16_t dfFid = 0;
+    KeyRecord userPin{};
+    KeyRecord adminPin{};
+};
+
+// Everything the token keeps across power cycles and restarts.
+struct TokenState {
+    DeviceIdentity identity;
+    FileSystem files;
+    std::vector<ApplicationKeys> keys;
+
+    ApplicationKeys* keysFor(std::uint16_t dfFid);
+};
+
+struct ProvisionOptions {
+    std::array<std::uint8_t, kSerialLength> serial{0x01, 0x02, 0x03, 0x04, 0x05,
+                                                   0x06, 0x07, 0x08, 0x09, 0x0A};
+    std::string label = "Tarvex Virtual Token";
+    std::uint8_t generation = 2;
+    std::uint32_t maxBlock = 1024;
+    bool pinCounterCommand = true;
+    std::uint32_t capacity = 32768;
+    Bytes userPin;
+    Bytes adminPin;
+};
+
+// A fresh token with the standard layout. Throws std::invalid_argument for values the
+// layout cannot hold (PIN of 0 or more than 16 bytes, label over 126 bytes, ...).
+TokenState provision(const ProvisionOptions& options);
+
+// The label as stored in the label file, empty when the file holds none.
+std::string labelOf(const TokenState& state);
+
+}  // namespace vtoken

@@ -1,0 +1,47 @@
+#include "vtoken/card_session.h"
+
+#include <type_traits>
+
+namespace vtoken {
+
+CardSession::Outcome CardSession::exchange(ByteView apdu) {
+    if (trace_) trace_->command(apdu);
+    const FaultInjector::Decision decision = faults_.decide(apdu);
+    Outcome outcome;
+    switch (decision.action) {
+        case FaultInjector::Action::Drop:
+            outcome.dropped = true;
+            return outcome;
+        case FaultInjector::Action::Answer:
+            putU16(outcome.reply, decision.sw);
+            break;
+        case FaultInjector::Action::Execute:
+            outcome.reply = token_.transmit(apdu);
+            break;
+    }
+    if (trace_) trace_->reply(outcome.reply);
+    return outcome;
+}
+
+void CardSession::apply(const ControlRequest& request) {
+    std::visit(
+        [this](const auto& r) {
+            using R = std::decay_t<decltype(r)>;
+            if constexpr (std::is_same_v<R, control::AnswerWith>) {
+                faults_.answerWith(r.prefix, r.sw, r.count);
+            } else if constexpr (std::is_same_v<R, control::SetGeneration>) {
+                token_.overrides().generation = r.generation;
+            } else if constexpr (std::is_same_v<R, control::SetMaxBlock>) {
+                token_.overrides().maxBlock = r.maxBlock;
+            } else if constexpr (std::is_same_v<R, control::DropAfter>) {
+                faults_.dropAfter(r.prefix);
+            } else if constexpr (std::is_same_v<R, control::Clear>) {
+                faults_.clear();
+                token_.overrides() = RuntimeOverrides{};
+            }
+            // Ping needs nothing; Reinsert belongs to the front-end.
+        },
+        request);
+}
+
+}  // namespace vtoken

@@ -1,0 +1,37 @@
+#include "vtoken/control_request.h"
+
+#include <gtest/gtest.h>
+
+namespace vtoken {
+namespace {
+
+TEST(ControlRequest, ParsesEveryRequest) {
+    auto sw = std::get<control::AnswerWith>(parseControlRequest("sw 80c6 6A82"));
+    EXPECT_EQ(sw.prefix, "80C6");
+    EXPECT_EQ(sw.sw, 0x6A82);
+    EXPECT_FALSE(sw.count);
+
+    sw = std::get<control::AnswerWith>(parseControlRequest("  sw 00A4000002FFEE 6a82 3\r"));
+    EXPECT_EQ(sw.prefix, "00A4000002FFEE");
+    EXPECT_EQ(sw.count, 3u);
+
+    EXPECT_EQ(std::get<control::SetGeneration>(parseControlRequest("generation 1")).generation, 1);
+    EXPECT_EQ(std::get<control::SetMaxBlock>(parseControlRequest("max-block 2048")).maxBlock,
+              2048u);
+    EXPECT_EQ(std::get<control::DropAfter>(parseControlRequest("drop-after 00b0")).prefix, "00B0");
+    EXPECT_TRUE(std::holds_alternative<control::Reinsert>(parseControlRequest("reinsert")));
+    EXPECT_TRUE(std::holds_alternative<control::Clear>(parseControlRequest("clear")));
+    EXPECT_TRUE(std::holds_alternative<control::Ping>(parseControlRequest("ping")));
+}
+
+TEST(ControlRequest, RejectsMalformedLines) {
+    for (const char* line :
+         {"", "   ", "bogus", "sw", "sw 80C6", "sw 80C6 6A8", "sw 80C6 6A8Z", "sw 80G6 6A82",
+          "sw 80C6 6A82 0", "sw 80C6 6A82 -1", "sw 80C6 6A82 1 2", "generation 3", "generation",
+          "max-block 0", "max-block x", "drop-after", "ping now", "reinsert 1"}) {
+        EXPECT_THROW(parseControlRequest(line), ControlSyntaxError) << "'" << line << "'";
+    }
+}
+
+}  // namespace
+}  // namespace vtoken
