@@ -91,6 +91,9 @@ struct DeathCase {
     const char* how;
     bool selfInflicted;  // lockholder --die, else the test kills it
 };
+void PrintTo(const DeathCase& c, std::ostream* os) {
+    *os << c.how;
+}
 
 class OwnerDeath : public ::testing::TestWithParam<DeathCase> {};
 
@@ -170,6 +173,9 @@ struct NamePair {
     std::string second;
     bool sameMutex;
 };
+void PrintTo(const NamePair& p, std::ostream* os) {
+    *os << p.what;
+}
 
 class MutexNames : public ::testing::TestWithParam<NamePair> {};
 

@@ -88,6 +88,15 @@ Bed::~Bed() {
     pcscd_.reset();
     std::error_code ec;
     std::filesystem::remove_all(folder_, ec);
+    // The shared-memory objects behind the locks of the namespace this bed made up.
+    if (!lockNamespace_.empty()) {
+        const std::string prefix = "tarvex." + lockNamespace_ + ".";
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+            if (entry.path().filename().string().starts_with(prefix)) {
+                std::filesystem::remove(entry.path(), ec);
+            }
+        }
+    }
 }
 
 std::string Bed::readerName(std::size_t entry, int slot) const {
@@ -110,12 +119,21 @@ std::unique_ptr<Bed> Bed::start(const BedLayout& layout) {
     const std::filesystem::path& dir = bed->folder_;
     std::filesystem::create_directories(dir / "run");
     std::filesystem::create_directories(dir / "nodrivers");
-    // The driver must stay reachable once the drivers folder is masked.
-    std::filesystem::copy_file(firstExisting({"/usr/lib/pcsc/drivers/serial/libifdvpcd.so"}),
-                               dir / "libifdvpcd.so");
+    // The driver must stay reachable once the drivers folder is masked. vpcd keeps its
+    // sockets in one table indexed by the slot alone ("00 00" or "00 01"), so two entries
+    // served by one loaded copy would share their cards: each entry gets a copy of its own,
+    // which the loader maps separately.
+    const std::filesystem::path driver =
+        firstExisting({"/usr/lib/pcsc/drivers/serial/libifdvpcd.so"});
+    for (std::size_t i = 0; i < layout.readerEntries.size(); ++i) {
+        std::filesystem::copy_file(driver, bed->driverCopy(i));
+    }
     ::setenv("PCSCLITE_CSOCK_NAME", bed->socketPath().c_str(), 1);
     // Per-device locks are named after the ATR, which parallel beds may share.
-    ::setenv("TOKEN_PLATFORM_NAMESPACE", ("bed" + std::to_string(::getpid())).c_str(), 0);
+    if (std::getenv("TOKEN_PLATFORM_NAMESPACE") == nullptr) {
+        bed->lockNamespace_ = "bed" + std::to_string(::getpid());
+        ::setenv("TOKEN_PLATFORM_NAMESPACE", bed->lockNamespace_.c_str(), 1);
+    }
 
     for (std::size_t i = 0; i < layout.tokens.size(); ++i) {
         const TokenSpec& spec = layout.tokens[i];
@@ -148,7 +166,7 @@ void Bed::writeReaderConf(const std::vector<int>& ports) const {
     for (std::size_t i = 0; i < layout_.readerEntries.size(); ++i) {
         conf << "FRIENDLYNAME \"" << layout_.readerEntries[i] << "\"\n"
              << "DEVICENAME /dev/null:" << ports[i] << "\n"
-             << "LIBPATH " << (folder_ / "libifdvpcd.so").string() << "\n"
+             << "LIBPATH " << driverCopy(i).string() << "\n"
              << "CHANNELID " << ports[i] << "\n\n";
     }
 }

@@ -49,6 +49,9 @@ class Bed {
 
   private:
     Bed(BedLayout layout, std::filesystem::path folder);
+    std::filesystem::path driverCopy(std::size_t entry) const {
+        return folder_ / ("libifdvpcd-" + std::to_string(entry) + ".so");
+    }
     void writeReaderConf(const std::vector<int>& ports) const;
     void startDaemon();
     bool comesUp(std::chrono::milliseconds limit, std::string& problem);
@@ -57,6 +60,7 @@ class Bed {
     std::filesystem::path folder_;
     std::optional<ChildProcess> pcscd_;
     std::vector<std::unique_ptr<VirtualToken>> tokens_;
+    std::string lockNamespace_;  // set when the bed chose TOKEN_PLATFORM_NAMESPACE
 };
 
 }  // namespace testbed
