@@ -37,11 +37,12 @@ struct SecurityStateReply {
 };
 
 SecurityStateReply querySecurityState(Session& s) {
-    GenerationReply gen = readGeneration(s);
-    if (gen.result != 0) return {gen.result};
-    if (gen.generation == 2) {
-        DeviceStatusReply st = readDeviceStatus(s);
-        if (st.result != 0) return {st.result};
+    // One status record tells both the generation and, on generation 2, the state.
+    DeviceStatusReply st = readDeviceStatus(s);
+    if (st.result != 0) return {st.result};
+    const int generation = st.status.generation();
+    if (generation == 0) return {-1};
+    if (generation == 2) {
         const uint8_t state = st.status.securityState();
         if (state > 2) return {state};
         return {0, static_cast<uint8_t>(state == 1 ? 1 : 0)};
