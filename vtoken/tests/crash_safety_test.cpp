@@ -50,7 +50,7 @@ TEST(CrashSafety, KillNineLeavesOldOrNewState) {
     saveStateFile(path, provision(testing::defaultOptions()));
 
     std::mt19937 random(12345);
-    std::uniform_int_distribution<int> delayMs(5, 60);
+    std::uniform_int_distribution<int> delayMs(20, 120);
     std::uint8_t last = 0;
     int progressed = 0;
     for (int round = 0; round < 8; ++round) {
