@@ -1,4 +1,6 @@
 // GET CHALLENGE, EXTERNAL AUTHENTICATE, WRITE KEY and the retry counter query BF 20.
+#include <openssl/crypto.h>
+
 #include "vtoken/command_table.h"
 #include "vtoken/pin_crypto.h"
 
@@ -70,8 +72,10 @@ Reply externalAuthenticate(CommandContext& context, const Apdu& apdu) {
     verified = Verified{};
 
     const auto matches = [&](const KeyRecord& record) {
-        const Challenge expected = pinCryptogram(pinFromKeyRecord(record), challenge);
-        return std::equal(expected.begin(), expected.end(), apdu.data.begin());
+        Bytes pin = pinFromKeyRecord(record);
+        const Challenge expected = pinCryptogram(pin, challenge);
+        OPENSSL_cleanse(pin.data(), pin.size());
+        return CRYPTO_memcmp(expected.data(), apdu.data.data(), expected.size()) == 0;
     };
     if (!user.blocked() && matches(keys.userPin)) {
         verified.user = true;
