@@ -46,6 +46,10 @@ constexpr std::size_t kPiece = 200;
 TEST(CrashSafety, KillNineLeavesOldOrNewState) {
     std::string pattern = (std::filesystem::temp_directory_path() / "vtoken-XXXXXX").string();
     const std::filesystem::path dir = ::mkdtemp(pattern.data());
+    struct Cleanup {
+        std::filesystem::path dir;
+        ~Cleanup() { std::filesystem::remove_all(dir); }
+    } cleanup{dir};
     const std::filesystem::path path = dir / "token.state";
     saveStateFile(path, provision(testing::defaultOptions()));
 
@@ -78,7 +82,6 @@ TEST(CrashSafety, KillNineLeavesOldOrNewState) {
         last = value;
     }
     EXPECT_GT(progressed, 0) << "no round got a write through before the kill";
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
