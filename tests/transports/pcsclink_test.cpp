@@ -20,6 +20,7 @@ using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
 const Bytes kGetChallenge = {0x00, 0x84, 0x00, 0x00, 0x08};  // 8 random bytes + 9000
+constexpr std::size_t kLargestReplyData = 20240 - 2;
 
 std::string hex(const Bytes& bytes, bool upper = false) {
     std::string text;
@@ -49,7 +50,7 @@ struct Exchange {
 };
 
 Exchange exchange(TransportHandle* handle, const Bytes& command) {
-    Bytes reply(TRANSPORT_ID_BUFFER_SIZE, 0xEE);
+    Bytes reply(kLargestReplyData, 0xEE);
     std::int32_t length = -7;  // must come back as the data length, whatever it was
     const std::int32_t result = CKEY_DoCommand(
         handle, command.data(), static_cast<std::int32_t>(command.size()), reply.data(), &length);
@@ -231,6 +232,25 @@ TEST_F(Pcsclink, ReplyDataComesBackWithoutTheStatusWordAsTheTokenSentIt) {
     EXPECT_EQ(trace[0], "> " + hex(kGetChallenge, true));
     EXPECT_EQ(trace[1], "< " + hex(e.reply, true) + "9000");
     EXPECT_TRUE(deviceLockFree(c.id));
+}
+
+// Certificates are about 2 KB: far more than a short reply's 256 bytes.
+TEST_F(Pcsclink, LongReplyComesBackWhole) {
+    ASSERT_EQ(enumerate(), 2);
+    Connection c;
+    connect(c, 0);
+    for (const Bytes& select : {Bytes{0x00, 0xA4, 0x00, 0x00, 0x02, 0xDD, 0xF1},
+                                Bytes{0x00, 0xA4, 0x00, 0x00, 0x02, 0x00, 0x02}}) {
+        ASSERT_EQ(exchange(c.handle, select).result, 0x9000);
+    }
+    token(kTokenA).clearTrace();
+    // READ BINARY of the whole 2,050-byte file, extended Le.
+    const Exchange e = exchange(c.handle, {0x00, 0xB0, 0x00, 0x00, 0x00, 0x08, 0x02});
+    EXPECT_EQ(e.result, 0x9000);
+    ASSERT_EQ(e.reply.size(), 2050u);
+    const auto trace = token(kTokenA).traceLines();
+    ASSERT_EQ(trace.size(), 2u);
+    EXPECT_EQ(trace[1], "< " + hex(e.reply, true) + "9000");
 }
 
 struct StatusCase {
