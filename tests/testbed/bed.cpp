@@ -42,6 +42,16 @@ std::filesystem::path firstExisting(std::initializer_list<const char*> candidate
     throw std::runtime_error(std::string("not installed: ") + *candidates.begin());
 }
 
+// A zombie counts as dead: a killed test process may wait a while for its reaper.
+bool processAlive(int pid) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');  // the command name may hold spaces and parentheses
+    return close == std::string::npos || line.size() < close + 3 || line[close + 2] != 'Z';
+}
+
 // A test process killed by SIGKILL cannot clean up after itself; the next bed removes what
 // such a process left behind (its children died with it through PR_SET_PDEATHSIG).
 void removeStaleFolders(const std::filesystem::path& parent) {
@@ -51,7 +61,7 @@ void removeStaleFolders(const std::filesystem::path& parent) {
         if (!name.starts_with(kFolderPrefix)) continue;
         const std::string rest = name.substr(std::strlen(kFolderPrefix));
         const int pid = std::atoi(rest.c_str());
-        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) {
+        if (pid > 0 && !processAlive(pid)) {
             std::filesystem::remove_all(entry.path(), ec);
         }
     }
