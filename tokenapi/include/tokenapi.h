@@ -99,7 +99,17 @@ XAPI X_InitDEVInfo(void);
 XAPI X_BeginTransaction(void);
 XAPI X_EndTransaction(void);
 
-/* ---- PINs and random numbers ---- */
+/* ---- PINs and random numbers ----
+ * PINs have at most 16 bytes (XR_PIN_TOO_LONG otherwise, before anything is sent). A wrong PIN
+ * gives XR_PIN_INCORRECT with the tries left written to *retry (when retry is not null); a
+ * blocked PIN gives XR_PIN_BLOCKED with *retry = 0. While a container is open, every
+ * verification goes to that container's directory whatever the type.
+ * X_ChangePIN and X_UnblockPIN refuse a new PIN with a byte of 0x80 or more (XR_BAD_PARAMETER,
+ * nothing sent): the token stores PINs with each byte shifted left by one bit, so such a PIN
+ * could never be verified again. X_UnblockPIN with a null or empty administrator PIN sends no
+ * verification and leaves the decision to the token's own security state.
+ * X_GenRandom: one GET CHALLENGE per 8 bytes; bytes already delivered stay in the buffer when a
+ * later command fails. */
 XAPI X_VerifyPIN(DeviceHandle* device, uint32_t type, const uint8_t* pin, uint32_t pinLength,
                  uint32_t* retry);
 XAPI X_ChangePIN(DeviceHandle* device, uint32_t type, const uint8_t* oldPin, uint32_t oldLength,
@@ -109,7 +119,17 @@ XAPI X_UnblockPIN(DeviceHandle* device, const uint8_t* adminPin, uint32_t adminL
 XAPI X_ClearSecureState(DeviceHandle* device);
 XAPI X_GenRandom(DeviceHandle* device, uint8_t* buffer, uint32_t length);
 
-/* ---- Files ---- */
+/* ---- Files ----
+ * Names are terminated strings of 1 to 16 characters (X_DeleteFile: name and length, 1 to 20).
+ * Files live in the token's application directory (the second one while a container of the
+ * second directory is open).
+ * X_ReadFile: the buffer must hold `length` bytes, or, when length is 0 (to the end of the
+ * content), the whole content: up to 0x7FFF bytes.
+ * X_WriteFile: the file's content length becomes offset + dataLength, also when it was longer.
+ * X_EnumFiles: the names, each followed by a zero byte, with the total length; a null buffer
+ * asks for the length only. The buffer must hold 20 x 21 bytes.
+ * X_EnumFilesEx: the buffer must hold XFILE_MAX_ENTRIES entries; only each name's own bytes are
+ * written into its name field. */
 XAPI X_CreateFile(DeviceHandle* device, const char* name, uint32_t size, uint32_t access);
 XAPI X_ReadFile(DeviceHandle* device, const char* name, uint32_t offset, uint32_t length,
                 uint8_t* buffer, uint32_t* readLength);
@@ -119,7 +139,14 @@ XAPI X_DeleteFile(DeviceHandle* device, const char* name, uint32_t nameLength);
 XAPI X_EnumFiles(DeviceHandle* device, char* buffer, uint32_t* length);
 XAPI X_EnumFilesEx(DeviceHandle* device, XFileEntry* entries, uint32_t* count);
 
-/* ---- Containers and certificates ---- */
+/* ---- Containers and certificates ----
+ * Container names are terminated strings of 1 to 120 bytes (XR_NAME_LENGTH otherwise).
+ * X_EnumContainer: the buffer must hold 256 bytes. A null container handle gives
+ * XR_BAD_HANDLE; a pointer that is not a live container handle (closed, destroyed, never handed
+ * out) gives XR_BAD_CONTAINER.
+ * Certificates: at most 2,048 bytes (XR_CERT_TOO_LONG); the export buffer must hold 2,048 bytes
+ * (a null buffer asks for the length only). X_DeletetUserCert takes type 1 or 2, any other
+ * value deletes the root certificate. */
 XAPI X_EnumContainer(DeviceHandle* device, char* buffer, uint32_t* length);
 XAPI X_OpenContainer(DeviceHandle* device, const char* name, ContainerHandle** container);
 XAPI X_CloseContainer(DeviceHandle* device, ContainerHandle* container);

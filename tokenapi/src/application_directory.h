@@ -1,0 +1,43 @@
+// The token's two application directories DDF1 and DDF2, below the master file 3F00, and
+// which of them an operation works in.
+//
+// PINs: the token keeps a user PIN in each directory; while a container is open,
+// verification must reach the PIN of the directory that container lives in, whatever PIN type
+// the caller names. The override is one value for the whole process: opening any container
+// sets it, closing any container removes it.
+//
+// Data: selecting a file of the master file (the container directory, the flag files) makes
+// the master file the current directory, after which the files of an application are no
+// longer found. Operations on data files and certificates therefore select their directory
+// themselves instead of relying on whatever an earlier operation left current.
+#pragma once
+
+#include <cstdint>
+
+#include "operation.h"
+
+namespace tokenapi {
+
+inline constexpr uint16_t kMasterFile = 0x3F00;
+inline constexpr uint16_t kFirstApplication = 0xDDF1;
+inline constexpr uint16_t kSecondApplication = 0xDDF2;
+
+// `directory` is 1 (DDF1) or 2 (DDF2).
+void setPinDirectoryOverride(uint32_t directory);
+void clearPinDirectoryOverride();
+
+// The PIN type after the override: the override's 1 or 2 while one is set, else `type`.
+uint32_t effectivePinType(uint32_t type);
+
+// DDF2 for effective type 2, DDF1 for every other type.
+uint16_t pinDirectoryFor(uint32_t effectiveType);
+
+// Where named data files live: the directory a user PIN verification goes to now (DDF2 while
+// a container of DDF2 is open, else DDF1), so that the token's security state for the files
+// is the one the verification set.
+uint16_t dataFileDirectory();
+
+// SELECT 3F00 then the directory; the first failing result.
+int32_t selectApplication(Session& session, uint16_t directory);
+
+}  // namespace tokenapi

@@ -1,0 +1,332 @@
+// Named data files on the token: creating, reading, writing, deleting and listing them
+// through the directory kept in 00EF (see file_directory.h).
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "application_directory.h"
+#include "commands.h"
+#include "device_status.h"
+#include "file_directory.h"
+#include "operation.h"
+#include "tokenapi.h"
+
+using namespace tokenapi;
+using namespace tokenapi::files;
+
+namespace {
+
+constexpr int32_t kSwSecurityNotSatisfied = 0x6982;
+constexpr int32_t kSwOffsetBeyondEnd = 0x6B00;
+constexpr uint32_t kMaxOffset = 0x7FFF;
+constexpr uint32_t kMaxLength = 0x7FFF;
+constexpr uint32_t kMaxFileSize = 0x7FFF;  // sizes of 0x8000 and more do not fit
+constexpr uint32_t kMaxDeleteName = 20;
+constexpr uint16_t kFreeSpaceReserve = 16;
+constexpr size_t kPiece = 128;
+// P1 of READ/UPDATE BINARY with its top bit set names a file by short identifier instead of
+// giving an offset, so no byte at or beyond file offset 0x8000 can be addressed: a piece that
+// reached it would read or write a different file.
+constexpr size_t kAddressableEnd = 0x8000;
+// The counter file reads EF FF once every identifier it can hand out is used.
+constexpr uint16_t kIdentifiersUsedUp = 0xEFFF;
+constexpr uint8_t kAccessRequired = 0x11;
+
+int32_t rightsMapped(int32_t result) {
+    return result == kSwSecurityNotSatisfied ? XR_NOT_VERIFIED : result;
+}
+
+// A terminated name of 1 to 16 characters, or nothing.
+std::optional<ByteView> apiName(const char* name) {
+    if (name == nullptr) return std::nullopt;
+    const size_t length = strnlen(name, kMaxName + 1);
+    if (length == 0 || length > kMaxName) return std::nullopt;
+    return ByteView(reinterpret_cast<const uint8_t*>(name), length);
+}
+
+uint16_t bigEndian16(ByteView b) {
+    return static_cast<uint16_t>(b[0] << 8 | b[1]);
+}
+
+std::array<uint8_t, 2> toBigEndian16(uint32_t v) {
+    return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+}
+
+// Selects the file of a directory record and reads its stored content length.
+struct LengthReply {
+    int32_t result = -1;
+    uint16_t length = 0;
+};
+LengthReply openDataFile(Session& s, const DirectoryRecord& record, bool emptyOnWrongLength) {
+    if (int32_t r = s.select(record.fileId()); r != 0) return {r};
+    Response r = s.send(cmd::readBinary(0, 2));
+    // A file too short even for its length field holds nothing yet.
+    if (emptyOnWrongLength && r.result == 0x6C00) return {0, 0};
+    if (!r.ok()) return {rightsMapped(r.result)};
+    if (r.data.size() != 2) return {-1};
+    return {0, bigEndian16(r.data)};
+}
+
+struct FreeSpaceReply {
+    int32_t result = -1;
+    uint32_t bytes = 0;
+};
+FreeSpaceReply freeSpace(Session& s) {
+    DeviceStatusReply st = readDeviceStatus(s);
+    if (st.result != 0) return {st.result};
+    const uint16_t raw = st.status.freeSpace();
+    return {0, raw > kFreeSpaceReserve ? raw - kFreeSpaceReserve : 0u};
+}
+
+int32_t createFile(Session& s, ByteView name, uint32_t size, uint32_t access) {
+    FreeSpaceReply space = freeSpace(s);
+    if (space.result != 0) return space.result;
+    if (size + 2 >= space.bytes) return XR_NO_ROOM;
+
+    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return r;
+    FileLookup existing = findFile(s, name);
+    if (existing.result == 0) return XR_FILE_EXISTS;
+    if (existing.result != XR_NOT_FOUND) return existing.result;
+
+    if (int32_t r = s.select(kDirectoryFile); r != 0) return r;
+    uint8_t freeRecord = 0;
+    for (uint8_t n = 1; n <= kRecords && freeRecord == 0; ++n) {
+        RecordReply rec = readDirectoryRecord(s, n);
+        if (rec.result != 0) return rec.result;
+        if (!rec.record.inUse()) freeRecord = n;
+    }
+    if (freeRecord == 0) return XR_NO_ROOM;
+
+    if (int32_t r = s.select(kCounterFile); r != 0) return r;
+    Response counter = s.send(cmd::readBinary(0, 2));
+    if (!counter.ok()) return counter.result;
+    if (counter.data.size() != 2) return -1;
+    const uint16_t fileId = bigEndian16(counter.data);
+    if (fileId == kIdentifiersUsedUp) return XR_NO_ROOM;
+
+    const uint8_t readAccess = static_cast<uint8_t>(access >> 8);
+    const uint8_t updateAccess = static_cast<uint8_t>(access);
+    Bytes control(13, 0x00);
+    control[0] = static_cast<uint8_t>(fileId >> 8);
+    control[1] = static_cast<uint8_t>(fileId);
+    control[2] = static_cast<uint8_t>((size + 2) >> 8);
+    control[3] = static_cast<uint8_t>(size + 2);
+    control[8] = readAccess != 0 ? kAccessRequired : 0x00;
+    control[10] = updateAccess != 0 ? kAccessRequired : 0x00;
+    if (Response r = s.send(cmd::createFile(control)); !r.ok()) return rightsMapped(r.result);
+
+    // The new file is current now; the record goes back into the directory file.
+    if (int32_t r = s.select(kDirectoryFile); r != 0) return r;
+    const uint8_t protection = (readAccess != 0 || updateAccess != 0) ? 0x00 : 0xFF;
+    DirectoryRecord record =
+        DirectoryRecord::make(fileId, protection, static_cast<uint16_t>(size), name);
+    if (Response r = s.send(cmd::updateRecord(freeRecord, record.raw)); !r.ok()) {
+        return rightsMapped(r.result);
+    }
+
+    // The counter's low byte counts on; the high byte stays (EF10, EF11, ... EFFF).
+    if (int32_t r = s.select(kCounterFile); r != 0) return r;
+    const std::array<uint8_t, 2> next = {counter.data[0],
+                                         static_cast<uint8_t>(counter.data[1] + 1)};
+    return s.send(cmd::updateBinary(0, next)).result;
+}
+
+int32_t readFile(Session& s, ByteView name, uint32_t offset, uint32_t length, uint8_t* buffer,
+                 uint32_t* readLength) {
+    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return r;
+    FileLookup file = findFile(s, name);
+    if (file.result != 0) return file.result;
+    LengthReply stored = openDataFile(s, file.record, false);
+    if (stored.result != 0) return stored.result;
+    if (offset >= stored.length) {
+        *readLength = 0;
+        return 0;
+    }
+    size_t count = stored.length - offset;
+    if (length != 0) count = std::min<size_t>(count, length);
+    count = std::min(count, kAddressableEnd - kContentOffset - offset);
+    *readLength = static_cast<uint32_t>(count);
+
+    for (size_t done = 0; done < count;) {
+        const size_t piece = std::min(kPiece, count - done);
+        const auto at = static_cast<uint16_t>(offset + kContentOffset + done);
+        Response r = s.send(cmd::readBinary(at, static_cast<uint8_t>(piece)));
+        if (r.result == kSwOffsetBeyondEnd) {
+            *readLength = static_cast<uint32_t>(done);
+            return 0;
+        }
+        if ((r.result & 0xFF00) == 0x6C00) {
+            // The file ends inside this piece: take what the token says is there.
+            const size_t available = std::min<size_t>(r.result & 0xFF, piece);
+            size_t got = 0;
+            if (available != 0) {
+                Response rest = s.send(cmd::readBinary(at, static_cast<uint8_t>(available)));
+                if (!rest.ok()) return rightsMapped(rest.result);
+                got = std::min(rest.data.size(), available);
+                std::copy_n(rest.data.begin(), got, buffer + done);
+            }
+            *readLength = static_cast<uint32_t>(done + got);
+            return 0;
+        }
+        if (!r.ok()) return rightsMapped(r.result);
+        const size_t got = std::min(r.data.size(), piece);
+        std::copy_n(r.data.begin(), got, buffer + done);
+        done += got;
+        if (got < piece) {
+            *readLength = static_cast<uint32_t>(done);
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int32_t writeFile(Session& s, ByteView name, uint32_t offset, ByteView data, uint32_t* written) {
+    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return r;
+    FileLookup file = findFile(s, name);
+    if (file.result != 0) return file.result;
+    LengthReply stored = openDataFile(s, file.record, true);
+    if (stored.result != 0) return stored.result;
+
+    for (size_t done = 0; done < data.size();) {
+        const size_t piece = std::min(kPiece, data.size() - done);
+        const auto at = static_cast<uint16_t>(offset + kContentOffset + done);
+        Response r = s.send(cmd::updateBinary(at, data.subspan(done, piece)));
+        if (!r.ok()) return rightsMapped(r.result);
+        done += piece;
+    }
+    *written = static_cast<uint32_t>(data.size());
+
+    // The logical length becomes the end of this write, also when the content was longer.
+    if (int32_t r = s.select(file.record.fileId()); r != 0) return r;
+    return rightsMapped(
+        s.send(cmd::updateBinary(0, toBigEndian16(offset + static_cast<uint32_t>(data.size()))))
+            .result);
+}
+
+int32_t deleteFile(Session& s, ByteView name) {
+    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return r;
+    if (int32_t r = s.select(kDirectoryFile); r != 0) return r;
+    for (uint8_t n = 1; n <= kRecords; ++n) {
+        RecordReply rec = readDirectoryRecord(s, n);
+        if (rec.result != 0) return rec.result;
+        if (rec.record.inUse() && rec.record.named(name)) {
+            const Bytes cleared(kRecordLength, 0x00);
+            return s.send(cmd::updateRecord(n, cleared)).result;
+        }
+    }
+    return XR_NOT_FOUND;
+}
+
+// The records in use, in record order.
+struct ListReply {
+    int32_t result = -1;
+    std::vector<DirectoryRecord> records;
+};
+ListReply listDirectory(Session& s) {
+    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return {r, {}};
+    if (int32_t r = s.select(kDirectoryFile); r != 0) return {r, {}};
+    ListReply out{0, {}};
+    for (uint8_t n = 1; n <= kRecords; ++n) {
+        RecordReply rec = readDirectoryRecord(s, n);
+        if (rec.result != 0) return {rec.result, {}};
+        if (rec.record.inUse()) out.records.push_back(std::move(rec.record));
+    }
+    return out;
+}
+
+}  // namespace
+
+extern "C" {
+
+XAPI X_CreateFile(DeviceHandle* device, const char* name, uint32_t size, uint32_t access) {
+    return noThrow([&]() -> int32_t {
+        const auto fileName = apiName(name);
+        if (!fileName) return XR_BAD_PARAMETER;
+        if (size > kMaxFileSize) return XR_NO_ROOM;
+        return runDeviceOp(device, Gate::UserVerified, [&](Session& s) {
+            return createFile(s, *fileName, size, access & 0xFFFF);
+        });
+    });
+}
+
+XAPI X_ReadFile(DeviceHandle* device, const char* name, uint32_t offset, uint32_t length,
+                uint8_t* buffer, uint32_t* readLength) {
+    return noThrow([&]() -> int32_t {
+        const auto fileName = apiName(name);
+        if (!fileName || offset > kMaxOffset || length > kMaxLength || buffer == nullptr ||
+            readLength == nullptr) {
+            return XR_BAD_PARAMETER;
+        }
+        return runDeviceOp(device, Gate::None, [&](Session& s) {
+            return readFile(s, *fileName, offset, length, buffer, readLength);
+        });
+    });
+}
+
+XAPI X_WriteFile(DeviceHandle* device, const char* name, uint32_t offset, const uint8_t* data,
+                 uint32_t dataLength, uint32_t* written) {
+    return noThrow([&]() -> int32_t {
+        const auto fileName = apiName(name);
+        if (!fileName || offset > kMaxOffset || dataLength == 0 || dataLength > kMaxLength ||
+            data == nullptr || written == nullptr ||
+            offset + kContentOffset + dataLength > kAddressableEnd) {
+            return XR_BAD_PARAMETER;
+        }
+        return runDeviceOp(device, Gate::None, [&](Session& s) {
+            return writeFile(s, *fileName, offset, ByteView(data, dataLength), written);
+        });
+    });
+}
+
+XAPI X_DeleteFile(DeviceHandle* device, const char* name, uint32_t nameLength) {
+    return noThrow([&]() -> int32_t {
+        if (name == nullptr || nameLength == 0 || nameLength > kMaxDeleteName) {
+            return XR_BAD_PARAMETER;
+        }
+        const ByteView fileName(reinterpret_cast<const uint8_t*>(name), nameLength);
+        return runDeviceOp(device, Gate::None, [&](Session& s) { return deleteFile(s, fileName); });
+    });
+}
+
+XAPI X_EnumFilesEx(DeviceHandle* device, XFileEntry* entries, uint32_t* count) {
+    return noThrow([&]() -> int32_t {
+        if (entries == nullptr || count == nullptr) return XR_BAD_PARAMETER;
+        return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+            ListReply list = listDirectory(s);
+            if (list.result != 0) return list.result;
+            uint32_t n = 0;
+            for (const DirectoryRecord& rec : list.records) {
+                XFileEntry& e = entries[n++];
+                // Only the name's own bytes go into the name field.
+                std::copy(rec.name().begin(), rec.name().end(), e.name);
+                e.nameLength = static_cast<uint32_t>(rec.nameLength());
+                e.protection = uint32_t{rec.protection()} + 1;
+                e.size = rec.size();
+            }
+            *count = n;
+            return 0;
+        });
+    });
+}
+
+XAPI X_EnumFiles(DeviceHandle* device, char* buffer, uint32_t* length) {
+    return noThrow([&]() -> int32_t {
+        if (length == nullptr) return XR_BAD_PARAMETER;
+        return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+            ListReply list = listDirectory(s);
+            if (list.result != 0) return list.result;
+            uint32_t total = 0;
+            for (const DirectoryRecord& rec : list.records) {
+                if (buffer != nullptr) {
+                    std::copy(rec.name().begin(), rec.name().end(), buffer + total);
+                    buffer[total + rec.nameLength()] = '\0';
+                }
+                total += static_cast<uint32_t>(rec.nameLength() + 1);
+            }
+            *length = total;
+            return 0;
+        });
+    });
+}
+
+}  // extern "C"
