@@ -253,6 +253,34 @@ TEST_F(DeviceWire, LostCardGivesDeviceLostThenBadHandleWithoutReachingTheToken) 
     EXPECT_EQ(X_GetDEVInfo(again, XINFO_SERIAL, buffer, &length), 0);
 }
 
+TEST_F(DeviceWire, RepliesLongerThanTheBufferAreRefusedNeverCopied) {
+    DeviceHandle* device = connect(0);
+    // Serial number: 257 bytes where the command offers 256.
+    ASSERT_EQ(token(0).control("reply BFC4 " + std::string(257 * 2, '7') + "9000 1"), "ok");
+    uint8_t buffer[32] = {};
+    uint32_t length = 0;
+    EXPECT_EQ(X_GetDEVInfo(device, XINFO_SERIAL, buffer, &length), -1);
+    // 11 bytes fit the command's buffer but not the 21 characters a serial gives.
+    ASSERT_EQ(token(0).control("reply BFC4 0102030405060708090A0B9000 1"), "ok");
+    EXPECT_EQ(X_GetDEVInfo(device, XINFO_SERIAL, buffer, &length), -1);
+    EXPECT_EQ(buffer[0], 0);
+
+    // The raw exchange tells the caller how much room the reply needs.
+    ASSERT_EQ(token(0).control("reply BFC4 0102030405060708090A0B9000 1"), "ok");
+    const uint8_t serial[] = {0xBF, 0xC4, 0x00, 0x00, 0x0A};
+    uint8_t reply[10];
+    uint32_t replyLength = sizeof reply;
+    int32_t status = 0;
+    EXPECT_EQ(X_TransmitCmd(device, serial, sizeof serial, reply, &replyLength, &status),
+              XR_BAD_PARAMETER);
+    EXPECT_EQ(replyLength, 11u);
+    EXPECT_EQ(status, 0x9000);
+
+    // The device is still fine afterwards.
+    EXPECT_EQ(X_GetDEVInfo(device, XINFO_SERIAL, buffer, &length), 0);
+    EXPECT_EQ(length, 20u);
+}
+
 TEST_F(DeviceWire, KeyApiLockHeldByAnotherProcessForMoreThan5Seconds) {
     DeviceHandle* device = connect(0);
     auto holder = testbed::ChildProcess::spawn(

@@ -40,7 +40,8 @@ Command Command::shortData(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, Byt
 Command Command::extendedFixed256(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, ByteView data) {
     if (data.size() > 0xFFFF) throw std::length_error("extended command data over 65535 bytes");
     Command c(cla, ins, p1, p2);
-    c.bytes_.insert(c.bytes_.end(), {0x00, 0x01, 0x00});
+    // Pushed one by one: gcc 12 at -O3 warns falsely about insert(initializer_list) here.
+    for (uint8_t b : {0x00, 0x01, 0x00}) c.bytes_.push_back(b);
     appendData(c.bytes_, data);
     return c;
 }
@@ -67,7 +68,8 @@ Command Command::twoByteLength(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2,
 Command Command::fourByteLength(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, ByteView data) {
     if (data.size() > 0xFFFF) throw std::length_error("command data over 65535 bytes");
     Command c(cla, ins, p1, p2);
-    c.bytes_.insert(c.bytes_.end(), {0x00, 0x00});
+    c.bytes_.push_back(0x00);
+    c.bytes_.push_back(0x00);
     c.bytes_.push_back(static_cast<uint8_t>(data.size() >> 8));
     c.bytes_.push_back(static_cast<uint8_t>(data.size()));
     appendData(c.bytes_, data);

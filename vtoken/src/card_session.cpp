@@ -13,6 +13,7 @@ CardSession::Outcome CardSession::exchange(ByteView apdu) {
             outcome.dropped = true;
             return outcome;
         case FaultInjector::Action::Answer:
+            outcome.reply = decision.data;
             putU16(outcome.reply, decision.sw);
             break;
         case FaultInjector::Action::Execute:
@@ -28,7 +29,7 @@ void CardSession::apply(const ControlRequest& request) {
         [this](const auto& r) {
             using R = std::decay_t<decltype(r)>;
             if constexpr (std::is_same_v<R, control::AnswerWith>) {
-                faults_.answerWith(r.prefix, r.sw, r.count);
+                faults_.answerWith(r.prefix, r.sw, r.count, r.data);
             } else if constexpr (std::is_same_v<R, control::SetGeneration>) {
                 token_.overrides().generation = r.generation;
             } else if constexpr (std::is_same_v<R, control::SetMaxBlock>) {

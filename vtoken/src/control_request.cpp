@@ -74,6 +74,20 @@ ControlRequest parseControlRequest(std::string_view line) {
         }
         return request;
     }
+    if (verb == "reply") {
+        // A whole reply of our choosing: data and status word, e.g. longer than the host asked.
+        expectCount(w, 3, 4);
+        auto reply = fromHex(w[2]);
+        if (!reply || reply->size() < 2) {
+            throw ControlSyntaxError("reply must be hex bytes ending in a status word");
+        }
+        control::AnswerWith request{prefix(w[1]), readU16(*reply, reply->size() - 2), std::nullopt,
+                                    Bytes(reply->begin(), reply->end() - 2)};
+        if (w.size() == 4) {
+            request.count = static_cast<unsigned>(number(w[3], 1, 1'000'000'000, "count"));
+        }
+        return request;
+    }
     if (verb == "generation") {
         expectCount(w, 2, 2);
         return control::SetGeneration{static_cast<std::uint8_t>(number(w[1], 1, 2, "generation"))};

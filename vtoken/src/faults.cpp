@@ -4,9 +4,9 @@
 
 namespace vtoken {
 
-void FaultInjector::answerWith(std::string prefix, std::uint16_t sw,
-                               std::optional<unsigned> count) {
-    swRules_.push_back({std::move(prefix), sw, count});
+void FaultInjector::answerWith(std::string prefix, std::uint16_t sw, std::optional<unsigned> count,
+                               Bytes data) {
+    swRules_.push_back({std::move(prefix), sw, count, std::move(data)});
 }
 
 void FaultInjector::dropAfter(std::string prefix) {
@@ -27,9 +27,9 @@ FaultInjector::Decision FaultInjector::decide(ByteView apdu) {
     }
     for (auto rule = swRules_.begin(); rule != swRules_.end(); ++rule) {
         if (!matches(rule->prefix)) continue;
-        const std::uint16_t sw = rule->sw;
+        Decision decision{Action::Answer, rule->sw, rule->data};
         if (rule->remaining && --*rule->remaining == 0) swRules_.erase(rule);
-        return {Action::Answer, sw};
+        return decision;
     }
     return {};
 }

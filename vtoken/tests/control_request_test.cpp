@@ -15,6 +15,12 @@ TEST(ControlRequest, ParsesEveryRequest) {
     EXPECT_EQ(sw.prefix, "00A4000002FFEE");
     EXPECT_EQ(sw.count, 3u);
 
+    auto reply = std::get<control::AnswerWith>(parseControlRequest("reply BFC4 0102039000 2"));
+    EXPECT_EQ(reply.prefix, "BFC4");
+    EXPECT_EQ(reply.data, (Bytes{1, 2, 3}));
+    EXPECT_EQ(reply.sw, 0x9000);
+    EXPECT_EQ(reply.count, 2u);
+
     EXPECT_EQ(std::get<control::SetGeneration>(parseControlRequest("generation 1")).generation, 1);
     EXPECT_EQ(std::get<control::SetMaxBlock>(parseControlRequest("max-block 2048")).maxBlock,
               2048u);
@@ -25,10 +31,27 @@ TEST(ControlRequest, ParsesEveryRequest) {
 }
 
 TEST(ControlRequest, RejectsMalformedLines) {
-    for (const char* line :
-         {"", "   ", "bogus", "sw", "sw 80C6", "sw 80C6 6A8", "sw 80C6 6A8Z", "sw 80G6 6A82",
-          "sw 80C6 6A82 0", "sw 80C6 6A82 -1", "sw 80C6 6A82 1 2", "generation 3", "generation",
-          "max-block 0", "max-block x", "drop-after", "ping now", "reinsert 1"}) {
+    for (const char* line : {"",
+                             "   ",
+                             "bogus",
+                             "sw",
+                             "sw 80C6",
+                             "sw 80C6 6A8",
+                             "sw 80C6 6A8Z",
+                             "sw 80G6 6A82",
+                             "sw 80C6 6A82 0",
+                             "sw 80C6 6A82 -1",
+                             "sw 80C6 6A82 1 2",
+                             "generation 3",
+                             "generation",
+                             "max-block 0",
+                             "max-block x",
+                             "drop-after",
+                             "ping now",
+                             "reinsert 1",
+                             "reply BFC4",
+                             "reply BFC4 90",
+                             "reply BFC4 9000 0"}) {
         EXPECT_THROW(parseControlRequest(line), ControlSyntaxError) << "'" << line << "'";
     }
 }

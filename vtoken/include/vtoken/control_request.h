@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "vtoken/bytes.h"
+
 namespace vtoken {
 
 // Requests of the control channel (one text line each); --fault takes the same text.
@@ -15,6 +17,7 @@ struct AnswerWith {
     std::string prefix;
     std::uint16_t sw;
     std::optional<unsigned> count;
+    Bytes data = {};  // reply data sent before the status word
 };
 struct SetGeneration {
     std::uint8_t generation;

@@ -17,11 +17,13 @@ class FaultInjector {
     struct Decision {
         Action action = Action::Execute;
         std::uint16_t sw = 0;
+        Bytes data = {};
     };
 
     // Answer matching commands with `sw` (no data, not executed); `count` limits it to the
     // next `count` matches.
-    void answerWith(std::string prefix, std::uint16_t sw, std::optional<unsigned> count);
+    void answerWith(std::string prefix, std::uint16_t sw, std::optional<unsigned> count,
+                    Bytes data = {});
     // Pull the card after the next matching command arrives, without answering it.
     void dropAfter(std::string prefix);
     void clear();
@@ -34,6 +36,7 @@ class FaultInjector {
         std::string prefix;
         std::uint16_t sw;
         std::optional<unsigned> remaining;
+        Bytes data;
     };
     std::vector<SwRule> swRules_;
     std::optional<std::string> dropPrefix_;
