@@ -405,6 +405,40 @@ TEST_F(ContainersTest, DeletedCertificatesStayGoneAfterAReopen) {
     }
 }
 
+TEST_F(ContainersTest, NamedContainersAreFoundAgainByALaterRun) {
+    verifyUser();
+    ASSERT_NE(createContainer("first"), nullptr);
+    ContainerHandle* made = createContainer("second");
+    ASSERT_NE(made, nullptr);
+    const Bytes cert = certificate(400, 11);
+    const Bytes root = certificate(200, 12);
+    ASSERT_EQ(importCert(made, 1, cert), 0);
+    ASSERT_EQ(importCert(made, 3, root), 0);
+    close(made);
+
+    std::string names(4 * 121, 'x');
+    uint32_t length = 0;
+    ASSERT_EQ(X_EnumNamedContainers(device(), nullptr, &length), 0);
+    EXPECT_EQ(length, 13u);
+    ASSERT_EQ(X_EnumNamedContainers(device(), names.data(), &length), 0);
+    EXPECT_EQ(names.substr(0, length), std::string("first") + '\0' + "second" + '\0');
+
+    ContainerHandle* found = nullptr;
+    ASSERT_EQ(X_OpenNamedContainer(device(), "second", &found), 0);
+    EXPECT_EQ(found->bytes, (std::array<uint8_t, 7>{0xAD, 0xF2, 0x10, 0x00, 0x00, 0x00, 0x10}));
+    EXPECT_EQ(exportCert(found, 1), std::make_pair(0, cert));
+    EXPECT_EQ(exportCert(found, 3), std::make_pair(0, root));
+    ASSERT_EQ(X_DestroyContainer(device(), found), 0);
+
+    ContainerHandle* none = nullptr;
+    EXPECT_EQ(X_OpenNamedContainer(device(), "second", &none), XR_NOT_FOUND);
+    EXPECT_EQ(X_OpenNamedContainer(device(), "secon", &none), XR_NOT_FOUND);
+    EXPECT_EQ(X_OpenNamedContainer(device(), std::string(121, 'n').c_str(), &none), XR_NAME_LENGTH);
+    EXPECT_EQ(none, nullptr);
+    ASSERT_EQ(X_EnumNamedContainers(device(), names.data(), &length), 0);
+    EXPECT_EQ(names.substr(0, length), std::string("first") + '\0');
+}
+
 TEST_F(ContainersTest, ChangesNeedAVerifiedUser) {
     ContainerHandle* first = openContainer(containerName('1'));
     const Bytes cert = certificate(20, 3);

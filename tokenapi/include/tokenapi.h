@@ -176,6 +176,17 @@ XAPI X_GetDEVLabel(DeviceHandle* device, uint8_t* label, uint32_t* length);
 /* The tag of the transport the device is reached through: 'C', 'D', 'H' or 'M'. */
 XAPI X_GetDEVTransport(DeviceHandle* device, char* tag);
 
+/* X_CreateContainer hands out the handle of a named container only once; these find named
+ * containers again, so that a later run can import into or destroy them.
+ * X_OpenNamedContainer: the handle of the container directory entry of that exact name
+ * (XR_NOT_FOUND when there is none), with the flags its flag files hold; it does not change
+ * the directory PIN verification goes to. Free it with X_CloseContainer or
+ * X_DestroyContainer.
+ * X_EnumNamedContainers: the names in use, each followed by a zero byte, with the total
+ * length; a null buffer asks for the length only. The buffer must hold 4 x 121 bytes. */
+XAPI X_OpenNamedContainer(DeviceHandle* device, const char* name, ContainerHandle** container);
+XAPI X_EnumNamedContainers(DeviceHandle* device, char* buffer, uint32_t* length);
+
 #ifdef __cplusplus
 }
 #endif

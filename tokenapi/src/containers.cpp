@@ -7,6 +7,7 @@
 
 #include "application_directory.h"
 #include "commands.h"
+#include "container_directory.h"
 #include "container_files.h"
 #include "container_handle.h"
 #include "hex.h"
@@ -19,15 +20,6 @@ using namespace tokenapi::containers;
 namespace {
 
 constexpr size_t kSerialLength = 10;
-constexpr uint8_t kInUse = 0x01;
-
-// A terminated name of 1 to 120 bytes, or nothing.
-std::optional<ByteView> apiName(const char* name) {
-    if (name == nullptr) return std::nullopt;
-    const size_t length = strnlen(name, kMaxName + 1);
-    if (length == 0 || length > kMaxName) return std::nullopt;
-    return ByteView(reinterpret_cast<const uint8_t*>(name), length);
-}
 
 int32_t enumContainers(Session& s, char* buffer, uint32_t* length) {
     Response r = s.send(cmd::serialNumber());
@@ -75,22 +67,6 @@ int32_t openContainer(Session& s, char which, ContainerHandle** out) {
     return 0;
 }
 
-struct DirectoryRecordReply {
-    int32_t result = -1;
-    Bytes record;
-};
-DirectoryRecordReply readContainerRecord(Session& s, uint8_t number) {
-    Response r = s.send(cmd::readRecord(number, kDirectoryRecordLength));
-    if (!r.ok()) return {r.result, {}};
-    if (r.data.size() != kDirectoryRecordLength) return {-1, {}};
-    return {0, std::move(r.data)};
-}
-
-bool recordNamed(const Bytes& record, ByteView name) {
-    if (record[2] != kInUse || record[3] != name.size()) return false;
-    return std::equal(name.begin(), name.end(), record.begin() + 4);
-}
-
 // Clears the container's flag bytes in 001A and, when the token has it, 001B.
 int32_t clearFlags(Session& s, uint8_t n) {
     if (int32_t r = s.select(kKeyFlags); r != 0) return r;
@@ -108,14 +84,14 @@ int32_t clearFlags(Session& s, uint8_t n) {
 int32_t createContainer(Session& s, ByteView name, ContainerHandle** out) {
     if (int32_t r = s.select(kDirectory); r != 0) return r;
     for (uint8_t n = 1; n <= kDirectoryRecords; ++n) {
-        DirectoryRecordReply rec = readContainerRecord(s, n);
+        ContainerRecordReply rec = readContainerRecord(s, n);
         if (rec.result != 0) return rec.result;
         if (recordNamed(rec.record, name)) return XR_CONTAINER_EXISTS;
     }
     uint8_t freeRecord = 0;
     Bytes record;
     for (uint8_t n = 1; n <= kDirectoryRecords && freeRecord == 0; ++n) {
-        DirectoryRecordReply rec = readContainerRecord(s, n);
+        ContainerRecordReply rec = readContainerRecord(s, n);
         if (rec.result != 0) return rec.result;
         // A record whose identifier names no container number has no flag bytes to use.
         if (rec.record[2] == 0x00 && validNumber(rec.record[1] & 0x0F)) {
@@ -174,9 +150,9 @@ XAPI X_EnumContainer(DeviceHandle* device, char* buffer, uint32_t* length) {
 
 XAPI X_OpenContainer(DeviceHandle* device, const char* name, ContainerHandle** container) {
     return noThrow([&]() -> int32_t {
-        const auto containerName = apiName(name);
-        if (!containerName) return XR_NAME_LENGTH;
-        const char which = static_cast<char>(containerName->back());
+        const auto validName = containerName(name);
+        if (!validName) return XR_NAME_LENGTH;
+        const char which = static_cast<char>(validName->back());
         if (which != '1' && which != '2') return XR_BAD_CONTAINER_NAME;
         if (container == nullptr) return XR_BAD_HANDLE;
         return runDeviceOp(device, Gate::None,
@@ -196,12 +172,11 @@ XAPI X_CloseContainer(DeviceHandle* device, ContainerHandle* container) {
 
 XAPI X_CreateContainer(DeviceHandle* device, const char* name, ContainerHandle** container) {
     return noThrow([&]() -> int32_t {
-        const auto containerName = apiName(name);
-        if (!containerName) return XR_NAME_LENGTH;
+        const auto validName = containerName(name);
+        if (!validName) return XR_NAME_LENGTH;
         if (container == nullptr) return XR_BAD_HANDLE;
-        return runDeviceOp(device, Gate::UserVerified, [&](Session& s) {
-            return createContainer(s, *containerName, container);
-        });
+        return runDeviceOp(device, Gate::UserVerified,
+                           [&](Session& s) { return createContainer(s, *validName, container); });
     });
 }
 
