@@ -203,6 +203,23 @@ TEST_F(ContainersTest, PointersThatAreNoLiveHandleAreRefused) {
     EXPECT_TRUE(sentCommands().empty());
 }
 
+TEST_F(ContainersTest, CertificateTypesOutsideTheirSetAreRefused) {
+    ContainerHandle* first = openContainer(containerName('1'));
+    verifyUser();
+    const Bytes cert = certificate(10, 2);
+    uint8_t buffer[2048];
+    uint32_t length = 0;
+    clearTrace();
+    for (uint32_t type : {0u, 3u, 0x101u}) {
+        SCOPED_TRACE(type);
+        EXPECT_EQ(X_ImportUserCert(device(), first, type, cert.data(), 10), XR_UNSUPPORTED);
+        EXPECT_EQ(X_ExportUserCert(device(), first, type, buffer, &length), XR_UNSUPPORTED);
+    }
+    EXPECT_EQ(X_ImportUserCert(device(), first, 1, cert.data(), 0), XR_BAD_PARAMETER);
+    EXPECT_EQ(X_ImportUserCert(device(), first, 1, nullptr, 10), XR_BAD_PARAMETER);
+    EXPECT_TRUE(sentCommands().empty());
+}
+
 TEST_F(ContainersTest, InformationWordComesFromTheHandleAlone) {
     struct Case {
         std::array<uint8_t, 7> bytes;

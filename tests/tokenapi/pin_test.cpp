@@ -128,7 +128,7 @@ TEST_F(PinTest, AnOpenContainerDecidesTheDirectoryOfEveryVerification) {
     }
 }
 
-TEST_F(PinTest, ANewPinWithATopBitIsRefusedBeforeAnyExchange) {
+TEST_F(PinTest, ANewPinThatCannotBeStoredIsRefusedBeforeAnyExchange) {
     verifyUser();
     struct Case {
         const char* name;
@@ -139,6 +139,9 @@ TEST_F(PinTest, ANewPinWithATopBitIsRefusedBeforeAnyExchange) {
         {"change to <FF>", [&] { return change(device(), XPIN_USER, kUserPin, "\xFF"); }},
         {"unblock to 9<C1>", [&] { return unblock(device(), kAdminPin, "9\xC1"); }},
         {"unblock without admin to <80>", [&] { return unblock(device(), "", "\x80"); }},
+        // An empty PIN would leave the token unprotected.
+        {"change to nothing", [&] { return change(device(), XPIN_USER, kUserPin, ""); }},
+        {"unblock to nothing", [&] { return unblock(device(), kAdminPin, ""); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -25,7 +25,8 @@ std::optional<std::array<uint8_t, kChallengeLength>> answerChallenge(ByteView ke
 }
 
 bool storableAsKeyRecord(ByteView pin) {
-    return std::none_of(pin.begin(), pin.end(), [](uint8_t b) { return b >= 0x80; });
+    return !pin.empty() &&
+           std::none_of(pin.begin(), pin.end(), [](uint8_t b) { return b >= 0x80; });
 }
 
 crypto::SecureBytes keyRecord(ByteView pin) {

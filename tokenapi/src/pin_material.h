@@ -27,7 +27,9 @@ std::optional<std::array<uint8_t, kChallengeLength>> answerChallenge(ByteView ke
                                                                      ByteView challenge);
 
 // The shift of the key record drops each byte's top bit, so a PIN with a byte of 0x80 or
-// more would be stored as a different PIN that no one can ever verify again.
+// more would be stored as a different PIN that no one can ever verify again. An empty PIN
+// would leave the token's keys behind no PIN at all (an unset variable in a script is the
+// usual way to get one), so it is not taken either.
 bool storableAsKeyRecord(ByteView pin);
 
 // The 18-byte key record of a new PIN of at most 16 bytes.

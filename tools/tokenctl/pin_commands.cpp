@@ -50,7 +50,7 @@ int change(Args args) {
         X_ChangePIN(token.device(), target.admin ? XPIN_ADMIN : XPIN_USER, current->data(),
                     current->size(), next->data(), next->size(), &tries);
     if (r == XR_BAD_PARAMETER) {
-        std::cerr << "tokenctl: a PIN can hold only characters below 0x80 (plain ASCII)\n";
+        std::cerr << "tokenctl: a new PIN has 1 to 16 characters, each below 0x80 (plain ASCII)\n";
         return kExitFailed;
     }
     if (r != 0) return failPin("cannot change the PIN", r, tries);
@@ -70,7 +70,7 @@ int unblock(Args args) {
     const int32_t r = X_UnblockPIN(token.device(), admin->data(), admin->size(), next->data(),
                                    next->size(), &tries);
     if (r == XR_BAD_PARAMETER) {
-        std::cerr << "tokenctl: a PIN can hold only characters below 0x80 (plain ASCII)\n";
+        std::cerr << "tokenctl: a new PIN has 1 to 16 characters, each below 0x80 (plain ASCII)\n";
         return kExitFailed;
     }
     if (r != 0) return failPin("cannot unblock the user PIN", r, tries);
