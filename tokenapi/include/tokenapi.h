@@ -106,7 +106,7 @@ XAPI X_EndTransaction(void);
  * verification goes to that container's directory whatever the type.
  * X_ChangePIN and X_UnblockPIN refuse a new PIN with a byte of 0x80 or more (XR_BAD_PARAMETER,
  * nothing sent): the token stores PINs with each byte shifted left by one bit, so such a PIN
- * could never be verified again. X_UnblockPIN with a null or empty administrator PIN sends no
+ * could never be verified again. An empty new PIN is refused the same way. X_UnblockPIN with a null or empty administrator PIN sends no
  * verification and leaves the decision to the token's own security state.
  * X_GenRandom: one GET CHALLENGE per 8 bytes; bytes already delivered stay in the buffer when a
  * later command fails. */
