@@ -320,16 +320,28 @@ TEST_F(FilesTest, DuplicatesAndMissingRightsAreRefused) {
     EXPECT_TRUE(sentCommands().empty());
 }
 
-TEST_F(FilesTest, FilesLiveInTheDirectoryOfTheOpenContainer) {
+// Files live in the application directory that is current: the one the connect selected, or
+// the one an opened container selected. A look at the container directory (in the master
+// file) does not take the application away.
+TEST_F(FilesTest, FilesLiveInTheCurrentApplicationDirectory) {
     ASSERT_EQ(create("first", 8), 0);
     ContainerHandle* second = openContainer(containerName('2'));
     verifyUser();
     EXPECT_EQ(names(), "");
     ASSERT_EQ(create("second", 8), 0);
     EXPECT_EQ(names(), std::string("second") + '\0');
-    ASSERT_EQ(X_CloseContainer(device(), second), 0);
-    forget(second);
+
+    ContainerHandle* created = nullptr;
+    ASSERT_EQ(X_CreateContainer(device(), "look at 00E2", &created), 0);
+    EXPECT_EQ(names(), std::string("second") + '\0');
+    ASSERT_EQ(X_DestroyContainer(device(), created), 0);
+
+    ContainerHandle* first = openContainer(containerName('1'));
     EXPECT_EQ(names(), std::string("first") + '\0');
+    for (ContainerHandle* c : {second, first}) {
+        ASSERT_EQ(X_CloseContainer(device(), c), 0);
+        forget(c);
+    }
 }
 
 }  // namespace

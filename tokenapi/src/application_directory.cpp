@@ -27,10 +27,6 @@ uint16_t pinDirectoryFor(uint32_t effectiveType) {
     return effectiveType == 2 ? kSecondApplication : kFirstApplication;
 }
 
-uint16_t dataFileDirectory() {
-    return pinDirectoryFor(effectivePinType(XPIN_USER));
-}
-
 int32_t selectApplication(Session& session, uint16_t directory) {
     if (int32_t r = session.select(kMasterFile); r != 0) return r;
     return session.select(directory);

@@ -6,10 +6,10 @@
 // the caller names. The override is one value for the whole process: opening any container
 // sets it, closing any container removes it.
 //
-// Data: selecting a file of the master file (the container directory, the flag files) makes
-// the master file the current directory, after which the files of an application are no
-// longer found. Operations on data files and certificates therefore select their directory
-// themselves instead of relying on whatever an earlier operation left current.
+// Data files live in the application directory that is current (the one the post-connect
+// selection, a verification or a container open left). Certificates select their container's
+// directory themselves: a certificate written into whatever directory happens to be current
+// would overwrite another container's certificate.
 #pragma once
 
 #include <cstdint>
@@ -31,11 +31,6 @@ uint32_t effectivePinType(uint32_t type);
 
 // DDF2 for effective type 2, DDF1 for every other type.
 uint16_t pinDirectoryFor(uint32_t effectiveType);
-
-// Where named data files live: the directory a user PIN verification goes to now (DDF2 while
-// a container of DDF2 is open, else DDF1), so that the token's security state for the files
-// is the one the verification set.
-uint16_t dataFileDirectory();
 
 // SELECT 3F00 then the directory; the first failing result.
 int32_t selectApplication(Session& session, uint16_t directory);

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "application_directory.h"
 #include "commands.h"
 #include "device_status.h"
 #include "file_directory.h"
@@ -83,7 +82,6 @@ int32_t createFile(Session& s, ByteView name, uint32_t size, uint32_t access) {
     if (space.result != 0) return space.result;
     if (size + 2 >= space.bytes) return XR_NO_ROOM;
 
-    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return r;
     FileLookup existing = findFile(s, name);
     if (existing.result == 0) return XR_FILE_EXISTS;
     if (existing.result != XR_NOT_FOUND) return existing.result;
@@ -133,7 +131,6 @@ int32_t createFile(Session& s, ByteView name, uint32_t size, uint32_t access) {
 
 int32_t readFile(Session& s, ByteView name, uint32_t offset, uint32_t length, uint8_t* buffer,
                  uint32_t* readLength) {
-    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return r;
     FileLookup file = findFile(s, name);
     if (file.result != 0) return file.result;
     LengthReply stored = openDataFile(s, file.record, false);
@@ -181,7 +178,6 @@ int32_t readFile(Session& s, ByteView name, uint32_t offset, uint32_t length, ui
 }
 
 int32_t writeFile(Session& s, ByteView name, uint32_t offset, ByteView data, uint32_t* written) {
-    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return r;
     FileLookup file = findFile(s, name);
     if (file.result != 0) return file.result;
     LengthReply stored = openDataFile(s, file.record, true);
@@ -204,7 +200,6 @@ int32_t writeFile(Session& s, ByteView name, uint32_t offset, ByteView data, uin
 }
 
 int32_t deleteFile(Session& s, ByteView name) {
-    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return r;
     if (int32_t r = s.select(kDirectoryFile); r != 0) return r;
     for (uint8_t n = 1; n <= kRecords; ++n) {
         RecordReply rec = readDirectoryRecord(s, n);
@@ -223,7 +218,6 @@ struct ListReply {
     std::vector<DirectoryRecord> records;
 };
 ListReply listDirectory(Session& s) {
-    if (int32_t r = selectApplication(s, dataFileDirectory()); r != 0) return {r, {}};
     if (int32_t r = s.select(kDirectoryFile); r != 0) return {r, {}};
     ListReply out{0, {}};
     for (uint8_t n = 1; n <= kRecords; ++n) {

@@ -18,7 +18,8 @@ void makeCurrent(SessionState& session, const FileSystem& files, std::size_t ind
         session.currentDf = index;
         session.currentEf.reset();
     } else {
-        session.currentDf = node.parent;
+        // An EF of the MF reached from an application leaves that application current, so that
+        // a look at the container directory does not take the application's files away.
         session.currentEf = index;
     }
     if (session.currentDf != FileSystem::kRoot) {

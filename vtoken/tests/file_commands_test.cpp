@@ -33,7 +33,9 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{"MfChildFromApplication", {0xDDF1}, 0x00E1, sw::kSuccess},
         SelectionCase{"OtherApplicationFromApplication", {0xDDF1}, 0xDDF2, sw::kSuccess},
         SelectionCase{"ApplicationFileNotVisibleFromMf", {}, 0x0020, sw::kFileNotFound},
-        SelectionCase{"EfInMfMakesMfCurrent", {0xDDF1, 0x00E1}, 0x0020, sw::kFileNotFound},
+        SelectionCase{"EfInMfKeepsTheApplication", {0xDDF1, 0x00E1}, 0x0020, sw::kSuccess},
+        SelectionCase{
+            "MasterFileLeavesTheApplication", {0xDDF1, 0x3F00}, 0x0020, sw::kFileNotFound},
         SelectionCase{"Unknown", {0xDDF1}, 0x1234, sw::kFileNotFound}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
