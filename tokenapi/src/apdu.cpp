@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "commands.h"
+#include "status_words.h"
 #include "transport_route.h"
 
 namespace tokenapi {

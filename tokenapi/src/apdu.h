@@ -16,8 +16,6 @@ namespace tokenapi {
 using Bytes = std::vector<uint8_t>;
 using ByteView = std::span<const uint8_t>;
 
-inline constexpr int32_t kSwOk = 0x9000;
-
 // The sizes of reply buffer that commands offer; every one is the longest reply the token
 // sends for the commands that use it.
 inline constexpr size_t kReplyDefault = 256;

@@ -20,6 +20,7 @@
 
 #include "application_directory.h"
 #include "container_handle.h"
+#include "status_words.h"
 
 namespace tokenapi::containers {
 
@@ -32,7 +33,6 @@ inline constexpr uint16_t kDirectoryCertificate = 0x0003;
 inline constexpr uint8_t kKeyPairShortId = 7;
 inline constexpr size_t kMaxName = 120;
 inline constexpr size_t kMaxCertificate = 2048;
-inline constexpr int32_t kSwFileNotFound = 0x6A82;
 
 enum class CertKind { Type1, Type2, Root };
 

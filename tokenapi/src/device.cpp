@@ -11,6 +11,7 @@
 #include "operation.h"
 #include "pin_counter.h"
 #include "post_connect.h"
+#include "status_words.h"
 #include "tokenapi.h"
 #include "transport_route.h"
 
@@ -24,7 +25,6 @@ constexpr uint16_t kContainerDirectory = 0x00E2;
 constexpr size_t kLabelRecordLength = 128;
 constexpr uint32_t kMaxLabel = 64;
 constexpr size_t kSerialLength = 10;
-constexpr int32_t kSwSecurityNotSatisfied = 0x6982;
 // Largest command the exchange accepts: header, a four-byte length field, 65,535 data bytes.
 constexpr uint32_t kMaxCommand = 4 + 4 + 0xFFFF;
 

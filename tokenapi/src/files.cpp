@@ -8,6 +8,7 @@
 #include "device_status.h"
 #include "file_directory.h"
 #include "operation.h"
+#include "status_words.h"
 #include "tokenapi.h"
 
 using namespace tokenapi;
@@ -15,8 +16,6 @@ using namespace tokenapi::files;
 
 namespace {
 
-constexpr int32_t kSwSecurityNotSatisfied = 0x6982;
-constexpr int32_t kSwOffsetBeyondEnd = 0x6B00;
 constexpr uint32_t kMaxOffset = 0x7FFF;
 constexpr uint32_t kMaxLength = 0x7FFF;
 constexpr uint32_t kMaxFileSize = 0x7FFF;  // sizes of 0x8000 and more do not fit
@@ -30,10 +29,6 @@ constexpr size_t kAddressableEnd = 0x8000;
 // The counter file reads EF FF once every identifier it can hand out is used.
 constexpr uint16_t kIdentifiersUsedUp = 0xEFFF;
 constexpr uint8_t kAccessRequired = 0x11;
-
-int32_t rightsMapped(int32_t result) {
-    return result == kSwSecurityNotSatisfied ? XR_NOT_VERIFIED : result;
-}
 
 // A terminated name of 1 to 16 characters, or nothing.
 std::optional<ByteView> apiName(const char* name) {

@@ -8,6 +8,7 @@
 #include "operation.h"
 #include "pin_counter.h"
 #include "pin_material.h"
+#include "status_words.h"
 #include "tokenapi.h"
 
 using namespace tokenapi;
@@ -18,8 +19,6 @@ constexpr uint8_t kPinKeyNumber = 2;
 constexpr uint8_t kUserPin = 1;
 constexpr uint8_t kAdminPin = 2;
 constexpr uint16_t kCounterFile = 0x0020;
-constexpr int32_t kSwSecurityNotSatisfied = 0x6982;
-constexpr int32_t kSwPinBlocked = 0x6983;
 
 // The token answers a wrong PIN with 63Cx (x tries left) and a blocked one with 6983; callers
 // get those as library codes, the tries left through their retry output.
@@ -33,10 +32,6 @@ int32_t verificationResult(int32_t result, uint32_t* retry) {
         return XR_PIN_BLOCKED;
     }
     return result;
-}
-
-int32_t rightsMapped(int32_t result) {
-    return result == kSwSecurityNotSatisfied ? XR_NOT_VERIFIED : result;
 }
 
 // A command carrying a key record: its bytes are wiped once it has been sent.

@@ -1,11 +1,11 @@
 #include "pin_counter.h"
 
 #include "commands.h"
+#include "status_words.h"
 
 namespace tokenapi {
 namespace {
 constexpr uint16_t kCounterFile = 0x0020;
-constexpr int32_t kSwInsNotSupported = 0x6D00;
 }  // namespace
 
 PinCounterReply readPinCounter(Session& session, uint8_t pinNumber) {
