@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <type_traits>
 
 #include "crypto/md2.h"
 #include "crypto/md5.h"
@@ -38,7 +39,16 @@ template <class State>
 class DigestState : public testing::Test {};
 
 using States = testing::Types<Md5State, Sha1State, Md2State>;
-TYPED_TEST_SUITE(DigestState, States);
+// Short names for the suite's cases: the full template names are unreadable in a test list.
+struct StateNames {
+    template <class State>
+    static std::string GetName(int) {
+        if (std::is_same_v<State, Md5State>) return "MD5";
+        if (std::is_same_v<State, Sha1State>) return "SHA1";
+        return "MD2";
+    }
+};
+TYPED_TEST_SUITE(DigestState, States, StateNames);
 
 TYPED_TEST(DigestState, FinalLeavesTheStateAsNew) {
     TypeParam s;
