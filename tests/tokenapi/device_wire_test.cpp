@@ -142,6 +142,50 @@ TEST_F(DeviceWire, SecurityStateFollowsTheGenerationTheTokenReports) {
     EXPECT_EQ(sent[1], "00A400000200E2");
 }
 
+TEST_F(DeviceWire, VerifiedStateIsReportedOnBothGenerationsAndSeenByTheNextConnect) {
+    const std::string pin = "123456";  // the virtual token's provisioning default
+    for (int32_t n : {0, 1}) {
+        SCOPED_TRACE(n == 0 ? "generation 2" : "generation 1");
+        DeviceHandle* device = connect(n);
+        ASSERT_EQ(X_VerifyPIN(device, XPIN_USER, reinterpret_cast<const uint8_t*>(pin.data()),
+                              static_cast<uint32_t>(pin.size()), nullptr),
+                  0);
+        token(n).clearTrace();
+        uint8_t state = 0xEE;
+        uint32_t length = 0;
+        EXPECT_EQ(X_GetDEVInfo(device, XINFO_SECURITY_STATE, &state, &length), 0);
+        EXPECT_EQ(state, 1);
+        // Generation 2 reports the state in its status record; generation 1 is probed, and
+        // the probing rewrite is accepted.
+        EXPECT_EQ(commands(token(n)).size(), n == 0 ? 1u : 4u);
+        EXPECT_TRUE(token(n).traceLines().back().ends_with("9000"));
+
+        // Another connection (another process, say) starts out verified as the token is.
+        DeviceHandle* second = connect(n);
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(X_GetDEVInfo(second, XINFO_SECURITY_STATE, &state, &length), 0);
+        EXPECT_EQ(state, 1);
+
+        // Clearing the device forgets the verification (and the label, put back here).
+        EXPECT_EQ(X_ClearDevice(device), 0);
+        EXPECT_EQ(X_GetDEVInfo(device, XINFO_SECURITY_STATE, &state, &length), 0);
+        EXPECT_EQ(state, 0);
+        const std::string label = n == 0 ? "first" : "second";
+        X_SetDEVLabel(device, reinterpret_cast<const uint8_t*>(label.data()),
+                      static_cast<uint32_t>(label.size()));
+    }
+}
+
+TEST_F(DeviceWire, AdministratorTriesComeFromTheCounterCommand) {
+    DeviceHandle* device = connect(0);
+    uint8_t counter = 0;
+    uint32_t length = 0;
+    EXPECT_EQ(X_GetDEVInfo(device, XINFO_ADMIN_RETRIES, &counter, &length), 0);
+    EXPECT_EQ(counter, 0x66);  // 6 tries allowed, 6 left
+    EXPECT_EQ(length, 1u);
+    EXPECT_EQ(commands(token(0)), std::vector<std::string>{"BF20000202"});
+}
+
 TEST_F(DeviceWire, SelectAccepts61xxButReadBinaryDoesNot) {
     ASSERT_EQ(token(0).control("sw 00A4000002FFEE 6112 1"), "ok");
     DeviceHandle* device = nullptr;
