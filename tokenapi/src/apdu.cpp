@@ -18,63 +18,54 @@ bool isStatusWord(int32_t r) {
     return (r >= 0x6000 && r <= 0x6FFF) || (r >= 0x9000 && r <= 0x9FFF);
 }
 
-void appendData(Bytes& out, ByteView data) {
+// The header, a length field of the form's own shape, then the data.
+Bytes framed(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, std::span<const uint8_t> field,
+             ByteView data, size_t maxData) {
+    if (data.size() > maxData) throw std::length_error("command data too long for its form");
+    Bytes out{cla, ins, p1, p2};
+    out.reserve(4 + field.size() + data.size());
+    for (uint8_t b : field) out.push_back(b);
     out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+uint8_t high(size_t n) {
+    return static_cast<uint8_t>(n >> 8);
+}
+uint8_t low(size_t n) {
+    return static_cast<uint8_t>(n);
 }
 
 }  // namespace
 
 Command Command::header(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint8_t p3) {
-    Command c(cla, ins, p1, p2);
-    c.bytes_.push_back(p3);
-    return c;
+    const uint8_t field[] = {p3};
+    return Command(framed(cla, ins, p1, p2, field, {}, 0));
 }
 
 Command Command::shortData(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, ByteView data) {
-    if (data.size() > 255) throw std::length_error("short command data over 255 bytes");
-    Command c(cla, ins, p1, p2);
-    c.bytes_.push_back(static_cast<uint8_t>(data.size()));
-    appendData(c.bytes_, data);
-    return c;
+    const uint8_t field[] = {low(data.size())};
+    return Command(framed(cla, ins, p1, p2, field, data, 255));
 }
 
 Command Command::extendedFixed256(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, ByteView data) {
-    if (data.size() > 0xFFFF) throw std::length_error("extended command data over 65535 bytes");
-    Command c(cla, ins, p1, p2);
-    // Pushed one by one: gcc 12 at -O3 warns falsely about insert(initializer_list) here.
-    for (uint8_t b : {0x00, 0x01, 0x00}) c.bytes_.push_back(b);
-    appendData(c.bytes_, data);
-    return c;
+    const uint8_t field[] = {0x00, 0x01, 0x00};
+    return Command(framed(cla, ins, p1, p2, field, data, 0xFFFF));
 }
 
 Command Command::extended(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, ByteView data) {
-    if (data.size() > 0xFFFF) throw std::length_error("extended command data over 65535 bytes");
-    Command c(cla, ins, p1, p2);
-    c.bytes_.push_back(0x00);
-    c.bytes_.push_back(static_cast<uint8_t>(data.size() >> 8));
-    c.bytes_.push_back(static_cast<uint8_t>(data.size()));
-    appendData(c.bytes_, data);
-    return c;
+    const uint8_t field[] = {0x00, high(data.size()), low(data.size())};
+    return Command(framed(cla, ins, p1, p2, field, data, 0xFFFF));
 }
 
 Command Command::twoByteLength(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, ByteView data) {
-    if (data.size() > 0xFFFF) throw std::length_error("command data over 65535 bytes");
-    Command c(cla, ins, p1, p2);
-    c.bytes_.push_back(static_cast<uint8_t>(data.size() >> 8));
-    c.bytes_.push_back(static_cast<uint8_t>(data.size()));
-    appendData(c.bytes_, data);
-    return c;
+    const uint8_t field[] = {high(data.size()), low(data.size())};
+    return Command(framed(cla, ins, p1, p2, field, data, 0xFFFF));
 }
 
 Command Command::fourByteLength(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, ByteView data) {
-    if (data.size() > 0xFFFF) throw std::length_error("command data over 65535 bytes");
-    Command c(cla, ins, p1, p2);
-    c.bytes_.push_back(0x00);
-    c.bytes_.push_back(0x00);
-    c.bytes_.push_back(static_cast<uint8_t>(data.size() >> 8));
-    c.bytes_.push_back(static_cast<uint8_t>(data.size()));
-    appendData(c.bytes_, data);
-    return c;
+    const uint8_t field[] = {0x00, 0x00, high(data.size()), low(data.size())};
+    return Command(framed(cla, ins, p1, p2, field, data, 0xFFFF));
 }
 
 RawReply exchangeRaw(TransportHandle* transport, ByteView command) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "transports/transport.h"
@@ -51,7 +52,7 @@ class Command {
     uint8_t ins() const { return bytes_[1]; }
 
   private:
-    Command(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2) : bytes_{cla, ins, p1, p2} {}
+    explicit Command(Bytes bytes) : bytes_(std::move(bytes)) {}
     Bytes bytes_;
     size_t replyCapacity_ = kReplyDefault;
 };

@@ -14,6 +14,8 @@
 #include <list>
 #include <system_error>
 
+#include "vtoken/unique_fd.h"
+
 namespace vtoken {
 
 namespace {
@@ -25,31 +27,6 @@ constexpr std::uint8_t kPowerOff = 0x00;
 constexpr std::uint8_t kPowerOn = 0x01;
 constexpr std::uint8_t kReset = 0x02;
 constexpr std::uint8_t kGetAtr = 0x04;
-
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 [[noreturn]] void throwErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -83,7 +60,7 @@ bool receiveExactly(int fd, std::uint8_t* out, std::size_t length) {
     return true;
 }
 
-Fd connectTcp(const std::string& host, std::uint16_t port) {
+UniqueFd connectTcp(const std::string& host, std::uint16_t port) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -91,7 +68,7 @@ Fd connectTcp(const std::string& host, std::uint16_t port) {
     if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return {};
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
     for (addrinfo* a = list.get(); a; a = a->ai_next) {
-        Fd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
+        UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
         if (!fd) continue;
         if (::connect(fd.get(), a->ai_addr, a->ai_addrlen) != 0) continue;
         const int one = 1;
@@ -104,7 +81,7 @@ Fd connectTcp(const std::string& host, std::uint16_t port) {
     return {};
 }
 
-Fd listenUnix(const std::filesystem::path& path) {
+UniqueFd listenUnix(const std::filesystem::path& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const std::string text = path.string();
@@ -114,7 +91,7 @@ Fd listenUnix(const std::filesystem::path& path) {
     }
     std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
     ::unlink(text.c_str());  // a socket left by a killed run
-    Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd) throwErrno("control socket");
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         throwErrno("cannot bind control socket " + text);
@@ -129,23 +106,23 @@ struct Server::Impl {
     enum class Link { Waiting, Connected, Pulled };
 
     struct ControlClient {
-        Fd fd;
+        UniqueFd fd;
         std::string buffer;
     };
 
     CardSession& session;
     ServerOptions options;
-    Fd stopEvent;
-    Fd control;
+    UniqueFd stopEvent;
+    UniqueFd control;
     std::list<ControlClient> clients;
-    Fd vpcd;
+    UniqueFd vpcd;
     Link link = Link::Waiting;
     Clock::time_point nextAttempt = Clock::now();
     std::chrono::milliseconds backoff;
 
     Impl(CardSession& s, ServerOptions o)
         : session(s), options(std::move(o)), backoff(options.firstBackoff) {
-        stopEvent = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        stopEvent = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         if (!stopEvent) throwErrno("eventfd");
         if (options.controlSocket) control = listenUnix(*options.controlSocket);
     }
@@ -258,7 +235,7 @@ struct Server::Impl {
 
     void acceptClients() {
         for (;;) {
-            Fd fd(::accept4(control.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            UniqueFd fd(::accept4(control.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
             if (!fd) return;
             clients.push_back(ControlClient{std::move(fd), {}});
         }

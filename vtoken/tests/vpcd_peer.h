@@ -16,33 +16,9 @@
 #include <thread>
 
 #include "vtoken/bytes.h"
+#include "vtoken/unique_fd.h"
 
 namespace vtoken::testing {
-
-class SocketFd {
-  public:
-    SocketFd() = default;
-    explicit SocketFd(int fd) : fd_(fd) {}
-    ~SocketFd() { reset(); }
-    SocketFd(SocketFd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
-    SocketFd& operator=(SocketFd&& o) noexcept {
-        if (this != &o) {
-            reset();
-            fd_ = o.fd_;
-            o.fd_ = -1;
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 inline bool readable(int fd, std::chrono::milliseconds timeout) {
     pollfd p{fd, POLLIN, 0};
@@ -53,7 +29,7 @@ class VpcdPeer {
   public:
     // Listens on 127.0.0.1; port 0 picks a free one.
     explicit VpcdPeer(std::uint16_t port = 0) {
-        listener_ = SocketFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        listener_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         const int one = 1;
         ::setsockopt(listener_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in address{};
@@ -73,7 +49,7 @@ class VpcdPeer {
     // Waits for the card to connect.
     bool accept(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         if (!readable(listener_.get(), timeout)) return false;
-        card_ = SocketFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        card_ = UniqueFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
         return bool(card_);
     }
 
@@ -113,8 +89,8 @@ class VpcdPeer {
         return true;
     }
 
-    SocketFd listener_;
-    SocketFd card_;
+    UniqueFd listener_;
+    UniqueFd card_;
     std::uint16_t port_ = 0;
 };
 
@@ -122,7 +98,7 @@ class VpcdPeer {
 class ControlClient {
   public:
     explicit ControlClient(const std::string& path) {
-        fd_ = SocketFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        fd_ = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -148,7 +124,7 @@ class ControlClient {
     }
 
   private:
-    SocketFd fd_;
+    UniqueFd fd_;
 };
 
 }  // namespace vtoken::testing
