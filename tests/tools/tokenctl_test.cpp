@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "child_process.h"
@@ -27,10 +30,13 @@ class Tokenctl : public ::testing::Test {
         bed->token(0).control("clear");
     }
 
-    Outcome run(std::vector<std::string> args) {
+    Outcome run(std::vector<std::string> args,
+                std::vector<std::pair<std::string, std::string>> environment = {}) {
         args.insert(args.begin(), TOKENCTL);
         const auto errFile = bed->folder() / "tokenctl.err";
-        auto child = testbed::ChildProcess::spawn({args, {}, true, errFile});
+        std::filesystem::remove(errFile);  // each run's messages alone
+        // No terminal: a PIN can come only from the environment.
+        auto child = testbed::ChildProcess::spawn({args, environment, true, errFile});
         Outcome r;
         while (auto line = child.readLine(10s)) r.out += *line + "\n";
         r.exitCode = child.waitExit(10s).value_or(-1);
@@ -39,6 +45,17 @@ class Tokenctl : public ::testing::Test {
         ss << in.rdbuf();
         r.err = ss.str();
         return r;
+    }
+
+    // After a card comes back, pcscd shows it a moment before it answers: wait until a whole
+    // command goes through, so that the next test starts with a token that works.
+    void waitUntilUsable() {
+        ASSERT_TRUE(bed->waitForCard(bed->token(0).readerName(), true));
+        for (int i = 0; i < 50; ++i) {
+            if (run({"apdu", "0", "BFC400000A"}).exitCode == 0) return;
+            std::this_thread::sleep_for(100ms);
+        }
+        FAIL() << "the token did not come back";
     }
 
     testbed::Bed* bed = nullptr;
@@ -95,7 +112,7 @@ TEST_F(Tokenctl, PulledTokenIsReportedPlainly) {
     Outcome list = run({"list"});
     Outcome info = run({"info", "0"});
     token.start();
-    ASSERT_TRUE(bed->waitForCard(token.readerName(), true));
+    waitUntilUsable();
 
     EXPECT_EQ(list.exitCode, 0);
     EXPECT_EQ(list.out, "No token found.\n");
@@ -107,9 +124,90 @@ TEST_F(Tokenctl, TokenLostDuringACommandIsReportedPlainly) {
     ASSERT_EQ(bed->token(0).control("drop-after BFC4"), "ok");
     Outcome r = run({"info", "0"});
     bed->token(0).control("reinsert");
-    ASSERT_TRUE(bed->waitForCard(bed->token(0).readerName(), true));
+    waitUntilUsable();
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("the token was removed"), std::string::npos) << r.err;
+}
+
+std::filesystem::path writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+std::string readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+const std::pair<std::string, std::string> kRightPin{"TOKEN_PIN", "123456"};
+
+TEST_F(Tokenctl, PinVerificationTakesThePinOnlyFromTheEnvironmentOrTheTerminal) {
+    Outcome r = run({"pin", "verify", "0"}, {{"TOKEN_PIN", "999999"}});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("wrong PIN, 5 tries left"), std::string::npos) << r.err;
+
+    r = run({"pin", "verify", "0"}, {kRightPin});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "user PIN verified\n");
+
+    // A PIN on the command line is a usage mistake, never a PIN.
+    r = run({"pin", "verify", "0", "123456"});
+    EXPECT_EQ(r.exitCode, 2);
+    r = run({"pin", "verify", "0"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("no terminal to ask for the PIN: set TOKEN_PIN"), std::string::npos);
+}
+
+TEST_F(Tokenctl, FilesGoInComeOutAndGo) {
+    const std::string content = "named file content\n" + std::string(300, 'z');
+    const auto in = writeBytes(bed->folder() / "in.bin", content);
+    Outcome r = run({"files", "put", "0", "notes", in.string()}, {kRightPin});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = run({"files", "ls", "0"});
+    EXPECT_NE(r.out.find("notes"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::to_string(content.size())), std::string::npos) << r.out;
+
+    const auto out = bed->folder() / "out.bin";
+    r = run({"files", "get", "0", "notes", out.string()}, {kRightPin});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(out), content);
+
+    ASSERT_EQ(run({"files", "rm", "0", "notes"}, {kRightPin}).exitCode, 0);
+    r = run({"files", "get", "0", "notes", out.string()}, {kRightPin});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not found"), std::string::npos) << r.err;
+}
+
+TEST_F(Tokenctl, CertificatesRoundTripThroughANamedContainer) {
+    std::string der = "\x30\x82\x01\x00";
+    for (int i = 0; i < 256; ++i) der.push_back(static_cast<char>(i));
+    const auto in = writeBytes(bed->folder() / "cert.der", der);
+    const auto out = bed->folder() / "back.der";
+
+    ASSERT_EQ(run({"containers", "create", "0", "web"}, {kRightPin}).exitCode, 0);
+    Outcome r = run({"cert", "import", "0", "web", "1", in.string()}, {kRightPin});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = run({"containers", "ls", "0"});
+    EXPECT_NE(r.out.find("web"), std::string::npos) << r.out;
+    r = run({"cert", "export", "0", "web", "1", out.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readBytes(out), der);
+
+    ASSERT_EQ(run({"cert", "rm", "0", "web", "1"}, {kRightPin}).exitCode, 0);
+    r = run({"cert", "export", "0", "web", "1", out.string()});
+    EXPECT_EQ(r.exitCode, 1);
+    ASSERT_EQ(run({"containers", "rm", "0", "web"}, {kRightPin}).exitCode, 0);
+    r = run({"containers", "ls", "0"});
+    EXPECT_EQ(r.out.find("web"), std::string::npos) << r.out;
+}
+
+TEST_F(Tokenctl, RandomPrintsTheBytesAskedFor) {
+    Outcome r = run({"random", "0", "13"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.size(), 26u + 1u) << r.out;
+    EXPECT_EQ(run({"random", "0", "many"}).exitCode, 2);
 }
 
 }  // namespace
