@@ -1,0 +1,252 @@
+// Every exported function against a token that answers at random: wrong lengths, odd status
+// words, replies longer or shorter than asked, a device that vanishes. Nothing may crash,
+// read or write outside a buffer of the documented size (the sanitizers watch), or return a
+// result outside the library's set.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "replay_transport.h"
+#include "tokenapi.h"
+
+namespace {
+
+class Hostile {
+  public:
+    explicit Hostile(uint32_t seed) : rng_(seed) {}
+
+    replay::Reply reply() {
+        static const int32_t kResults[] = {0x9000, 0x9000, 0x9000, 0x9000, 0x9000, 0x6B00, 0x6C00,
+                                           0x6C05, 0x6C80, 0x6100, 0x6110, 0x6180, 0x6982, 0x6983,
+                                           0x63C2, 0x6A82, 0x6D00, 0x6A84, -1,     0x10001};
+        static const size_t kLengths[] = {0,  1,  2,   3,   4,   8,   10,  11,  15,  16,
+                                          27, 28, 127, 128, 129, 200, 255, 256, 257, 2050};
+        const int32_t result = kResults[pick(std::size(kResults))];
+        std::vector<uint8_t> data(kLengths[pick(std::size(kLengths))]);
+        for (auto& b : data) b = static_cast<uint8_t>(rng_());
+        // Often make a record look in use, or a length field small, so that parsers go on.
+        if (!data.empty() && pick(2) == 0) data[0] = static_cast<uint8_t>(pick(3));
+        return {result, std::move(data)};
+    }
+
+    void script(size_t n) {
+        auto& s = replay::script();
+        s.replies.clear();
+        for (size_t i = 0; i < n; ++i) s.replies.push_back(reply());
+    }
+
+    size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+    std::string name() {
+        std::string n(1 + pick(20), 'a');
+        for (auto& c : n) c = static_cast<char>('a' + pick(26));
+        return n;
+    }
+
+  private:
+    std::mt19937 rng_;
+};
+
+bool inTheLibrarysSet(int32_t r) {
+    static const std::set<int32_t> kCodes = {0,       -1,      0x10000, 0x10001, 0x10003, 0x10004,
+                                             0x10005, 0x20001, 0x20002, 0x20004, 0x30001, 0x30002,
+                                             0x30003, 0x30004, 0x30012, 0x40001, 0x40002, 0x40003,
+                                             0x40005, 0x50001, 0x50002};
+    return kCodes.count(r) || (r >= 0x6000 && r <= 0x6FFF) || (r >= 0x9000 && r <= 0x9FFF) ||
+           (r > 2 && r <= 0xFF);  // a security state the library does not know, as reported
+}
+
+DeviceHandle* connectQuietly() {
+    replay::script().replies.clear();  // post-connect selection and state query fail quietly
+    uint32_t count = 0;
+    X_EnumDEV(0, &count);
+    DeviceHandle* device = nullptr;
+    return X_ConnectDEV(&device, 0) == 0 ? device : nullptr;
+}
+
+void verifyForReal(DeviceHandle* device) {
+    auto& s = replay::script();
+    s.replies.clear();
+    for (int i = 0; i < 2; ++i) s.replies.push_back({0x9000});     // SELECTs
+    s.replies.push_back({0x9000, std::vector<uint8_t>(8, 0x11)});  // challenge
+    s.replies.push_back({0x9000});                                 // authenticate
+    const uint8_t pin[] = {'1', '2', '3', '4'};
+    ASSERT_EQ(X_VerifyPIN(device, XPIN_USER, pin, sizeof pin, nullptr), 0);
+}
+
+TEST(HostileReplies, NoFunctionCrashesOrLeavesTheResultSet) {
+    replay::script() = {};
+    Hostile h(20261209);
+    ContainerHandle* container = nullptr;
+
+    using Op = std::function<int32_t(DeviceHandle*)>;
+    const std::vector<std::pair<const char*, Op>> ops = {
+        {"GetDEVInfo",
+         [&](DeviceHandle* d) {
+             static const uint32_t kTypes[] = {0, 2, 3, 7, 8, 9};
+             static const size_t kSizes[] = {7, 1, 1, 21, 1, 1};
+             const size_t i = h.pick(6);
+             std::vector<uint8_t> buffer(kSizes[i]);
+             uint32_t length = 0;
+             return X_GetDEVInfo(d, kTypes[i], buffer.data(), &length);
+         }},
+        {"GetDEVLabel",
+         [&](DeviceHandle* d) {
+             std::vector<uint8_t> label(65);
+             uint32_t length = 0;
+             return X_GetDEVLabel(d, label.data(), &length);
+         }},
+        {"SetDEVLabel",
+         [&](DeviceHandle* d) {
+             const std::string label = h.name();
+             return X_SetDEVLabel(d, reinterpret_cast<const uint8_t*>(label.data()),
+                                  static_cast<uint32_t>(label.size()));
+         }},
+        {"TransmitCmd",
+         [&](DeviceHandle* d) {
+             const uint8_t apdu[] = {0x00, 0x84, 0x00, 0x00, 0x08};
+             std::vector<uint8_t> reply(h.pick(300));
+             uint32_t length = static_cast<uint32_t>(reply.size());
+             int32_t status = 0;
+             return X_TransmitCmd(d, apdu, sizeof apdu, reply.data(), &length, &status);
+         }},
+        {"ClearDevice", [&](DeviceHandle* d) { return X_ClearDevice(d); }},
+        {"GenRandom",
+         [&](DeviceHandle* d) {
+             std::vector<uint8_t> buffer(1 + h.pick(40));
+             return X_GenRandom(d, buffer.data(), static_cast<uint32_t>(buffer.size()));
+         }},
+        {"VerifyPIN",
+         [&](DeviceHandle* d) {
+             const uint8_t pin[] = {'1', '2', '3', '4'};
+             uint32_t tries = 0;
+             return X_VerifyPIN(d, static_cast<uint32_t>(h.pick(3)), pin, sizeof pin, &tries);
+         }},
+        {"ChangePIN",
+         [&](DeviceHandle* d) {
+             const uint8_t pin[] = {'1', '2', '3', '4'};
+             uint32_t tries = 0;
+             return X_ChangePIN(d, static_cast<uint32_t>(h.pick(2)), pin, 4, pin, 4, &tries);
+         }},
+        {"UnblockPIN",
+         [&](DeviceHandle* d) {
+             const uint8_t pin[] = {'1', '2', '3', '4'};
+             uint32_t tries = 0;
+             return X_UnblockPIN(d, h.pick(2) ? pin : nullptr, 4, pin, 4, &tries);
+         }},
+        {"CreateFile",
+         [&](DeviceHandle* d) {
+             return X_CreateFile(d, h.name().c_str(), static_cast<uint32_t>(h.pick(600)), 0x0101);
+         }},
+        {"ReadFile",
+         [&](DeviceHandle* d) {
+             const uint32_t length = static_cast<uint32_t>(h.pick(600));
+             std::vector<uint8_t> buffer(length == 0 ? 0x7FFF : length);
+             uint32_t read = 0;
+             return X_ReadFile(d, h.name().c_str(), static_cast<uint32_t>(h.pick(300)), length,
+                               buffer.data(), &read);
+         }},
+        {"WriteFile",
+         [&](DeviceHandle* d) {
+             std::vector<uint8_t> data(1 + h.pick(400), 0x5A);
+             uint32_t written = 0;
+             return X_WriteFile(d, h.name().c_str(), static_cast<uint32_t>(h.pick(300)),
+                                data.data(), static_cast<uint32_t>(data.size()), &written);
+         }},
+        {"DeleteFile",
+         [&](DeviceHandle* d) {
+             const std::string n = h.name();
+             return X_DeleteFile(d, n.c_str(), static_cast<uint32_t>(n.size()));
+         }},
+        {"EnumFiles",
+         [&](DeviceHandle* d) {
+             std::vector<char> buffer(20 * 21);
+             uint32_t length = 0;
+             return X_EnumFiles(d, h.pick(2) ? buffer.data() : nullptr, &length);
+         }},
+        {"EnumFilesEx",
+         [&](DeviceHandle* d) {
+             std::vector<XFileEntry> entries(XFILE_MAX_ENTRIES);
+             uint32_t count = 0;
+             return X_EnumFilesEx(d, entries.data(), &count);
+         }},
+        {"EnumContainer",
+         [&](DeviceHandle* d) {
+             std::vector<char> buffer(256);
+             uint32_t length = 0;
+             return X_EnumContainer(d, buffer.data(), &length);
+         }},
+        {"EnumNamedContainers",
+         [&](DeviceHandle* d) {
+             std::vector<char> buffer(4 * 121);
+             uint32_t length = 0;
+             return X_EnumNamedContainers(d, buffer.data(), &length);
+         }},
+        {"OpenContainer",
+         [&](DeviceHandle* d) {
+             if (container) X_CloseContainer(d, container);
+             container = nullptr;
+             const std::string n = std::string("x") + (h.pick(2) ? '1' : '2');
+             return X_OpenContainer(d, n.c_str(), &container);
+         }},
+        {"CreateContainer",
+         [&](DeviceHandle* d) {
+             if (container) X_CloseContainer(d, container);
+             container = nullptr;
+             return X_CreateContainer(d, h.name().c_str(), &container);
+         }},
+        {"OpenNamedContainer",
+         [&](DeviceHandle* d) {
+             if (container) X_CloseContainer(d, container);
+             container = nullptr;
+             return X_OpenNamedContainer(d, h.name().c_str(), &container);
+         }},
+        {"Certificates",
+         [&](DeviceHandle* d) -> int32_t {
+             if (!container) return 0;
+             std::vector<uint8_t> cert(1 + h.pick(2048), 0x30);
+             std::vector<uint8_t> buffer(2048);
+             uint32_t length = 0;
+             const auto type = static_cast<uint32_t>(1 + h.pick(2));
+             switch (h.pick(6)) {
+                 case 0:
+                     return X_ImportUserCert(d, container, type, cert.data(),
+                                             static_cast<uint32_t>(cert.size()));
+                 case 1:
+                     return X_ExportUserCert(d, container, type, buffer.data(), &length);
+                 case 2:
+                     return X_ImportRootCert(d, container, cert.data(),
+                                             static_cast<uint32_t>(cert.size()));
+                 case 3:
+                     return X_ExportRootCert(d, container, buffer.data(), &length);
+                 case 4:
+                     return X_DeletetUserCert(d, container, type);
+                 default: {
+                     const int32_t r = X_DestroyContainer(d, container);
+                     if (r == 0) container = nullptr;
+                     return r;
+                 }
+             }
+         }},
+    };
+
+    for (int round = 0; round < 1500; ++round) {
+        DeviceHandle* device = connectQuietly();
+        ASSERT_NE(device, nullptr);
+        verifyForReal(device);
+        for (int step = 0; step < 4; ++step) {
+            const auto& [name, op] = ops[h.pick(ops.size())];
+            h.script(64);
+            const int32_t r = op(device);
+            ASSERT_TRUE(inTheLibrarysSet(r)) << name << " gave " << std::hex << r;
+        }
+        if (container) X_CloseContainer(device, container);
+        container = nullptr;
+        X_DisConnectDEV(device);
+    }
+}
+
+}  // namespace
