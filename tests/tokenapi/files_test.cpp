@@ -264,6 +264,36 @@ TEST_F(FilesTest, AStoredLengthBeyondTheFileEndsTheReadAtWhatIsThere) {
               (std::vector<std::string>{"00B0000002", "00B0000264", "00B000020A"}));
 }
 
+// A stored length the library never writes (another program, or damage) must not lead a read
+// to file offsets from 0x8000 on, where P1 would name a file by short identifier, nor past the
+// 0x7FFF bytes a caller's buffer is documented to hold.
+TEST_F(FilesTest, AReadNeverAddressesFileOffset0x8000WhateverTheStoredLength) {
+    ASSERT_EQ(create("huge", 8), 0);
+    struct Case {
+        uint32_t offset;
+        std::vector<std::string> pieces;  // the READ BINARY pieces after the length read
+    };
+    const Case cases[] = {
+        {0x7FFD, {"00B07FFF01"}},
+        {0x7FFE, {}},
+        {0x7FFF, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        ASSERT_EQ(token().control("reply 00B0000002 FFFF9000 1"), "ok");
+        clearTrace();
+        Bytes buffer(0x7FFF, 0xEE);
+        uint32_t got = 0xDEAD;
+        EXPECT_EQ(X_ReadFile(device(), "huge", c.offset, 0, buffer.data(), &got), 0);
+        EXPECT_EQ(got, 0u);
+        auto reads = sentStartingWith(kReadBinary);
+        ASSERT_FALSE(reads.empty());
+        EXPECT_EQ(reads.front(), "00B0000002");
+        reads.erase(reads.begin());
+        EXPECT_EQ(reads, c.pieces);
+    }
+}
+
 TEST_F(FilesTest, DeletingFreesTheEntryOnceAndOnlyOnce) {
     ASSERT_EQ(create("gone", 8), 0);
     clearTrace();

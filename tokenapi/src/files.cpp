@@ -136,7 +136,9 @@ int32_t readFile(Session& s, ByteView name, uint32_t offset, uint32_t length, ui
     }
     size_t count = stored.length - offset;
     if (length != 0) count = std::min<size_t>(count, length);
-    count = std::min(count, kAddressableEnd - kContentOffset - offset);
+    // offset is at most 0x7FFF, so the first content byte may already lie at 0x8001.
+    const size_t start = size_t{offset} + kContentOffset;
+    count = std::min(count, start < kAddressableEnd ? kAddressableEnd - start : 0);
     *readLength = static_cast<uint32_t>(count);
 
     for (size_t done = 0; done < count;) {
