@@ -5,6 +5,7 @@
 
 #include "apdu.h"
 #include "commands.h"
+#include "device_handle.h"
 #include "replay_transport.h"
 #include "tokenapi.h"
 
@@ -235,6 +236,82 @@ TEST_F(DeviceTest, LabelOver64BytesIsRefusedWithoutAnExchange) {
     EXPECT_EQ(X_SetDEVLabel(device, label.data(), 65), XR_BAD_PARAMETER);
     EXPECT_TRUE(s.sent.empty());
     EXPECT_EQ(X_SetDEVLabel(nullptr, label.data(), 65), XR_BAD_HANDLE);
+    X_DisConnectDEV(device);
+}
+
+// The device status record (BF C8) of a token of generation 1 or 2 with security state `state`.
+replay::Reply deviceStatus(int generation, uint8_t state = 0) {
+    Bytes record(15, 0);
+    record[3] = generation == 1 ? 1 : static_cast<uint8_t>(generation);
+    record[4] = generation == 1 ? 2 : 0;
+    record[8] = state;
+    return {0x9000, record};
+}
+
+struct SecurityStateCase {
+    const char* name;
+    std::vector<replay::Reply> replies;
+    int32_t result;
+    uint8_t state;    // the byte written and the handle's flag, when result is 0
+    size_t commands;  // how many commands reached the token
+};
+
+TEST_F(DeviceTest, SecurityStateByGeneration) {
+    const Bytes record128 = filled(128, 0x5A);
+    const std::vector<SecurityStateCase> cases = {
+        {"generation 2, verified", {deviceStatus(2, 1)}, 0, 1, 1},
+        {"generation 2, state 2 is not verified", {deviceStatus(2, 2)}, 0, 0, 1},
+        {"generation 2, a state above 2 is the result", {deviceStatus(2, 3)}, 3, 0, 1},
+        {"neither generation", {deviceStatus(0)}, -1, 0, 1},
+        {"short status record", {{0x9000, filled(14, 0x02)}}, -1, 0, 1},
+        {"generation 1, rewrite accepted",
+         {deviceStatus(1), {0x9000}, {0x9000, record128}, {0x9000}},
+         0,
+         1,
+         4},
+        {"generation 1, rewrite refused",
+         {deviceStatus(1), {0x9000}, {0x9000, record128}, {0x6982}},
+         0,
+         0,
+         4},
+        {"generation 1, rewrite fails otherwise",
+         {deviceStatus(1), {0x9000}, {0x9000, record128}, {0x6A84}},
+         0x6A84,
+         0,
+         4},
+        {"generation 1, directory missing", {deviceStatus(1), {0x6A82}}, 0x6A82, 0, 2},
+        // A record shorter than 128 bytes is not one the library knows: it is never written
+        // back (a shorter rewrite is not the unchanged record), even by a token that would
+        // accept the rewrite.
+        {"generation 1, short record",
+         {deviceStatus(1), {0x9000}, {0x9000, filled(10)}, {0x9000}},
+         -1,
+         0,
+         3},
+        {"generation 1, empty record", {deviceStatus(1), {0x9000}, {0x9000}, {0x9000}}, -1, 0, 3},
+    };
+    DeviceHandle* device = connect();
+    for (const auto& c : cases) {
+        s.sent.clear();
+        s.replies.assign(c.replies.begin(), c.replies.end());
+        device->userVerified = 7;  // neither value: shows whether the flag was written
+        uint8_t state = 0xEE;
+        uint32_t length = 0;
+        EXPECT_EQ(X_GetDEVInfo(device, XINFO_SECURITY_STATE, &state, &length), c.result) << c.name;
+        EXPECT_EQ(s.sent.size(), c.commands) << c.name;
+        if (c.result == 0) {
+            EXPECT_EQ(state, c.state) << c.name;
+            EXPECT_EQ(length, 1u) << c.name;
+            EXPECT_EQ(device->userVerified, c.state) << c.name;
+        } else {
+            EXPECT_EQ(state, 0xEE) << c.name;
+            EXPECT_EQ(device->userVerified, 7u) << c.name;
+        }
+        if (c.commands == 4) {
+            const Bytes rewrite = concat({{0x00, 0xDC, 0x01, 0x04, 0x80}, record128});
+            EXPECT_EQ(s.sent[3], rewrite) << c.name;
+        }
+    }
     X_DisConnectDEV(device);
 }
 

@@ -22,6 +22,7 @@ namespace {
 constexpr uint16_t kMasterFile = 0x3F00;
 constexpr uint16_t kLabelFile = 0x00E1;
 constexpr uint16_t kContainerDirectory = 0x00E2;
+constexpr uint8_t kDirectoryRecordLength = 128;
 constexpr size_t kLabelRecordLength = 128;
 constexpr uint32_t kMaxLabel = 64;
 constexpr size_t kSerialLength = 10;
@@ -50,8 +51,10 @@ SecurityStateReply querySecurityState(Session& s) {
     // Generation 1 has no such report: rewriting the container directory's first record with
     // its own bytes is allowed exactly when the user PIN is verified, and changes nothing.
     if (int32_t r = s.select(kContainerDirectory); r != 0) return {r};
-    Response rec = s.send(cmd::readRecord(1, 128));
+    Response rec = s.send(cmd::readRecord(1, kDirectoryRecordLength));
     if (!rec.ok()) return {rec.result};
+    // Anything shorter written back would not be the record unchanged.
+    if (rec.data.size() != kDirectoryRecordLength) return {-1};
     Response probe = s.send(cmd::updateRecord(1, rec.data));
     if (probe.ok()) return {0, 1};
     if (probe.result == kSwSecurityNotSatisfied) return {0, 0};
