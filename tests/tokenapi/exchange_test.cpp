@@ -112,6 +112,13 @@ TEST_F(ReplayTest, StatusWordRules) {
          {},
          {}},
         {"transport failure passes through", tokenapi::cmd::serialNumber(), {{-1}}, -1, {}, {}},
+        // 00 00 is no status word a token sends; passed up unchanged it would read as success.
+        {"status word 0000 is not success",
+         tokenapi::cmd::clearDevice(false),
+         {{0x0000, {1, 2}}},
+         -1,
+         {},
+         {}},
         {"device lost passes through", tokenapi::cmd::serialNumber(), {{0x10001}}, 0x10001, {}, {}},
         {"reply longer than the command's buffer is refused",
          tokenapi::cmd::serialNumber(),

@@ -86,6 +86,9 @@ RawReply exchangeRaw(TransportHandle* transport, ByteView command) {
 
 Response transmit(TransportHandle* transport, const Command& command) {
     RawReply raw = exchangeRaw(transport, command.bytes());
+    // A reply ending in 00 00 carries no status word a token sends: passed up unchanged, the
+    // result 0 would tell the caller that the command succeeded.
+    if (raw.result == 0) return {-1, {}};
     if (!isStatusWord(raw.result)) return {raw.result, {}};
     // Every buffer size is the longest reply the token sends for that command: anything
     // longer is a reply this library does not know, never a reason to write past a buffer.
