@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "container_handle.h"
+#include "environment.h"
 #include "fresh_token.h"
 
 namespace wire {
@@ -201,6 +202,40 @@ TEST_F(ContainersTest, PointersThatAreNoLiveHandleAreRefused) {
         EXPECT_EQ(c.call(nullptr), XR_BAD_HANDLE);
     }
     EXPECT_TRUE(sentCommands().empty());
+}
+
+// Closing a container and reading its information need no token. After the card was pulled,
+// a client still closes its containers; a close refused there would keep the handle alive and
+// keep every later verification in this process on the pulled container's directory.
+TEST_F(ContainersTest, ContainersCloseAndAnswerAfterTheDeviceWasLost) {
+    ContainerHandle* second = openContainer(containerName('2'));
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(token().control("drop-after 0084"), "ok");
+    uint8_t random[8];
+    ASSERT_EQ(X_GenRandom(device(), random, 8), XR_DEVICE_LOST);
+    testbed::Bed& bed = testbed::sharedBed();
+    ASSERT_TRUE(bed.waitForCard(token().readerName(), false));
+
+    uint32_t word = 0xDEADBEEF;
+    uint8_t root = 0xEE;
+    EXPECT_EQ(X_GetContainerInfo(device(), second, &word), 0);
+    EXPECT_EQ(X_GetContainerInfoEx(device(), second, &word, &root), 0);
+    EXPECT_EQ(root, 0);
+    EXPECT_EQ(X_CloseContainer(device(), second), 0);
+    forget(second);
+    EXPECT_EQ(X_GetContainerInfo(device(), second, &word), XR_BAD_CONTAINER)
+        << "the close freed the handle";
+
+    ASSERT_EQ(token().control("reinsert"), "ok");
+    ASSERT_TRUE(bed.waitForCard(token().readerName(), true));
+    uint32_t count = 0;
+    ASSERT_EQ(X_EnumDEV(0, &count), 0);
+    DeviceHandle* again = nullptr;
+    ASSERT_EQ(X_ConnectDEV(&again, 0), 0);
+    clearTrace();
+    EXPECT_EQ(X_VerifyPIN(again, XPIN_USER, bytesOf(kUserPin).data(), 6, nullptr), 0);
+    EXPECT_EQ(sentStartingWith("00A4").back(), selectOf("DDF1")) << "no container is open any more";
+    X_DisConnectDEV(again);
 }
 
 TEST_F(ContainersTest, CertificateTypesOutsideTheirSetAreRefused) {

@@ -143,7 +143,8 @@ XAPI X_EnumFilesEx(DeviceHandle* device, XFileEntry* entries, uint32_t* count);
  * Container names are terminated strings of 1 to 120 bytes (XR_NAME_LENGTH otherwise).
  * X_EnumContainer: the buffer must hold 256 bytes. A null container handle gives
  * XR_BAD_HANDLE; a pointer that is not a live container handle (closed, destroyed, never handed
- * out) gives XR_BAD_CONTAINER.
+ * out) gives XR_BAD_CONTAINER. X_CloseContainer, X_GetContainerInfo and X_GetContainerInfoEx
+ * send nothing to the token, so they also work after the device was lost.
  * Certificates: at most 2,048 bytes (XR_CERT_TOO_LONG); the export buffer must hold 2,048 bytes
  * (a null buffer asks for the length only). X_DeletetUserCert takes type 1 or 2, any other
  * value deletes the root certificate. */

@@ -129,6 +129,13 @@ int32_t destroyContainer(Session& s, const ContainerBytes& handle) {
     return clearFlags(s, n);
 }
 
+// Closing a container and reading its information never reach the token, so they need a
+// handle that X_ConnectDEV handed out, not one that still has its device: after a card pull
+// the client must still be able to free its containers and drop the PIN directory override.
+bool knownDevice(const DeviceHandle* device) {
+    return isLiveDevice(device);
+}
+
 // Only entries of the container directory can be destroyed; the two opened containers are
 // the application directories themselves.
 bool destroyable(const ContainerBytes& handle) {
@@ -162,7 +169,7 @@ XAPI X_OpenContainer(DeviceHandle* device, const char* name, ContainerHandle** c
 
 XAPI X_CloseContainer(DeviceHandle* device, ContainerHandle* container) {
     return noThrow([&]() -> int32_t {
-        if (!usable(device)) return XR_BAD_HANDLE;
+        if (!knownDevice(device)) return XR_BAD_HANDLE;
         if (int32_t r = lookupContainer(container).result; r != 0) return r;
         freeContainer(container);
         clearPinDirectoryOverride();
@@ -197,7 +204,7 @@ XAPI X_DestroyContainer(DeviceHandle* device, ContainerHandle* container) {
 
 XAPI X_GetContainerInfo(DeviceHandle* device, ContainerHandle* container, uint32_t* info) {
     return noThrow([&]() -> int32_t {
-        if (!usable(device)) return XR_BAD_HANDLE;
+        if (!knownDevice(device)) return XR_BAD_HANDLE;
         ContainerLookup handle = lookupContainer(container);
         if (handle.result != 0) return handle.result;
         if (info == nullptr) return XR_BAD_PARAMETER;
@@ -209,7 +216,7 @@ XAPI X_GetContainerInfo(DeviceHandle* device, ContainerHandle* container, uint32
 XAPI X_GetContainerInfoEx(DeviceHandle* device, ContainerHandle* container, uint32_t* info,
                           uint8_t* rootFlag) {
     return noThrow([&]() -> int32_t {
-        if (!usable(device)) return XR_BAD_HANDLE;
+        if (!knownDevice(device)) return XR_BAD_HANDLE;
         ContainerLookup handle = lookupContainer(container);
         if (handle.result != 0) return handle.result;
         if (info == nullptr || rootFlag == nullptr) return XR_BAD_PARAMETER;
