@@ -175,6 +175,17 @@ TEST_F(DeviceTest, NumbersOutsideTheLastEnumerationAreRefused) {
     EXPECT_EQ(s.connects, 0);
 }
 
+TEST_F(DeviceTest, ConnectThatFailsAfterTheTransportConnectedReleasesTheConnection) {
+    uint32_t count = 0;
+    ASSERT_EQ(X_EnumDEV(0, &count), 0);
+    s.throwOnExchange = true;
+    DeviceHandle* device = nullptr;
+    EXPECT_EQ(X_ConnectDEV(&device, 0), -1);
+    EXPECT_EQ(device, nullptr);
+    EXPECT_EQ(s.connects, 1);
+    EXPECT_EQ(s.disconnects, 1) << "the transport connection was left open";
+}
+
 TEST_F(DeviceTest, LostDeviceGivesBadHandleWithoutReachingTheTransport) {
     DeviceHandle* device = connect();
     s.replies.push_back({0x10001});

@@ -37,6 +37,7 @@ int32_t disconnect(char tag, TransportHandle* handle) {
 int32_t doCommand(const uint8_t* command, int32_t length, uint8_t* reply, int32_t* replyLength) {
     auto& s = replay::script();
     s.sent.emplace_back(command, command + length);
+    if (s.throwOnExchange) throw std::bad_alloc();
     if (s.replies.empty()) return -1;
     replay::Reply r = s.replies.front();
     s.replies.pop_front();

@@ -21,6 +21,9 @@ struct Script {
     int32_t devices = 1;  // what the 'C' library's EnumDEV reports
     std::deque<Reply> replies;
     std::vector<std::vector<uint8_t>> sent;
+    // DoCommand throws std::bad_alloc: where an allocation failure inside the key API would
+    // leave the exchange path.
+    bool throwOnExchange = false;
     int connects = 0;
     int disconnects = 0;
 };

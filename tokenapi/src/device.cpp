@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "commands.h"
 #include "device_list.h"
@@ -61,6 +62,24 @@ SecurityStateReply querySecurityState(Session& s) {
     return {probe.result};
 }
 
+// A transport connection that X_ConnectDEV has not handed out yet: released again on every
+// path out of the connect that does not end in a device handle.
+class PendingTransport {
+  public:
+    PendingTransport() = default;
+    ~PendingTransport() {
+        if (handle_ != nullptr) route::disconnect(handle_);
+    }
+    PendingTransport(const PendingTransport&) = delete;
+    PendingTransport& operator=(const PendingTransport&) = delete;
+    TransportHandle** out() { return &handle_; }
+    TransportHandle* get() const { return handle_; }
+    TransportHandle* release() { return std::exchange(handle_, nullptr); }
+
+  private:
+    TransportHandle* handle_ = nullptr;
+};
+
 // Writes `text` plus a terminator; the caller's buffer must hold 2 x 10 + 1 bytes.
 int32_t serialInfo(Session& s, uint8_t* buffer, uint32_t* length) {
     Response r = s.send(cmd::serialNumber());
@@ -91,23 +110,22 @@ XAPI X_ConnectDEV(DeviceHandle** device, int32_t number) {
         if (device == nullptr) return XR_BAD_HANDLE;
 
         std::array<char, TRANSPORT_ID_BUFFER_SIZE> identification{};
-        TransportHandle* transport = nullptr;
-        if (int32_t r = route::connect(slot.tag, &transport, identification.data(), slot.index);
+        PendingTransport transport;
+        if (int32_t r =
+                route::connect(slot.tag, transport.out(), identification.data(), slot.index);
             r != 0) {
+            transport.release();  // a failed Connect hands out nothing
             return r;
         }
-        postConnectSelection(transport);
+        postConnectSelection(transport.get());
 
         auto lock = platform::NamedMutex::openOrCreate(kKeyApiLockName);
-        if (!lock) {
-            route::disconnect(transport);
-            return XR_LOCK_UNAVAILABLE;
-        }
+        if (!lock) return XR_LOCK_UNAVAILABLE;
         auto handle = std::make_unique<DeviceHandle>();
         handle->number = number;
-        handle->transport = transport;
         handle->lock = std::move(lock);
         registerDevice(handle.get());
+        handle->transport = transport.release();
 
         uint8_t state = 0;
         uint32_t stateLength = 0;
