@@ -238,6 +238,47 @@ TEST_F(ContainersTest, ContainersCloseAndAnswerAfterTheDeviceWasLost) {
     X_DisConnectDEV(again);
 }
 
+// Faults of the arguments are told before the device and the verified user are looked at.
+TEST_F(ContainersTest, ArgumentFaultsComeBeforeDeviceAndVerification) {
+    ContainerHandle* first = openContainer(containerName('1'));
+    ASSERT_EQ(X_ClearSecureState(device()), 0);
+    const Bytes longCert = certificate(2049, 4);
+    uint8_t buffer[2048];
+    struct Case {
+        const char* name;
+        std::function<int32_t()> call;
+        int32_t result;
+    };
+    const Case cases[] = {
+        {"destroy a null container, user not verified",
+         [&] { return X_DestroyContainer(device(), nullptr); }, XR_BAD_HANDLE},
+        {"import 2,049 bytes, null device",
+         [&] { return X_ImportUserCert(nullptr, first, 1, longCert.data(), 2049); },
+         XR_CERT_TOO_LONG},
+        {"import root 2,049 bytes, null device",
+         [&] { return X_ImportRootCert(nullptr, first, longCert.data(), 2049); }, XR_CERT_TOO_LONG},
+        {"import 2,049 bytes, user not verified",
+         [&] { return X_ImportUserCert(device(), first, 2, longCert.data(), 2049); },
+         XR_CERT_TOO_LONG},
+        {"import without certificate, null device",
+         [&] { return X_ImportUserCert(nullptr, first, 1, nullptr, 10); }, XR_BAD_PARAMETER},
+        {"export without length output, null device",
+         [&] { return X_ExportUserCert(nullptr, first, 1, buffer, nullptr); }, XR_BAD_PARAMETER},
+        {"create with a 121-byte name, user not verified",
+         [&] {
+             ContainerHandle* c = nullptr;
+             return X_CreateContainer(device(), std::string(121, 'c').c_str(), &c);
+         },
+         XR_NAME_LENGTH},
+    };
+    clearTrace();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.call(), c.result);
+    }
+    EXPECT_TRUE(sentCommands().empty());
+}
+
 TEST_F(ContainersTest, CertificateTypesOutsideTheirSetAreRefused) {
     ContainerHandle* first = openContainer(containerName('1'));
     verifyUser();

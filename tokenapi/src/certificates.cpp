@@ -111,12 +111,13 @@ ContainerLookup checkedContainer(DeviceHandle* device, const ContainerHandle* co
 
 int32_t importAny(DeviceHandle* device, ContainerHandle* container, std::optional<CertKind> kind,
                   const uint8_t* cert, uint32_t length) {
-    ContainerLookup handle = checkedContainer(device, container);
-    if (handle.result != 0) return handle.result;
+    // The arguments first: their faults are told whatever the state of device and container.
     if (!kind) return XR_UNSUPPORTED;
     if (length > kMaxCertificate) return XR_CERT_TOO_LONG;
     // An empty certificate would be flagged as present and reported absent by the next open.
     if (cert == nullptr || length == 0) return XR_BAD_PARAMETER;
+    ContainerLookup handle = checkedContainer(device, container);
+    if (handle.result != 0) return handle.result;
     return runDeviceOp(device, Gate::UserVerified, [&](Session& s) {
         return importCertificate(s, container, handle.bytes, *kind, ByteView(cert, length));
     });
@@ -124,10 +125,10 @@ int32_t importAny(DeviceHandle* device, ContainerHandle* container, std::optiona
 
 int32_t exportAny(DeviceHandle* device, ContainerHandle* container, std::optional<CertKind> kind,
                   uint8_t* buffer, uint32_t* length) {
-    ContainerLookup handle = checkedContainer(device, container);
-    if (handle.result != 0) return handle.result;
     if (!kind) return XR_UNSUPPORTED;
     if (length == nullptr) return XR_BAD_PARAMETER;
+    ContainerLookup handle = checkedContainer(device, container);
+    if (handle.result != 0) return handle.result;
     if (handle.bytes.raw[handleCertByte(*kind)] != ContainerBytes::kPresent) return XR_NOT_FOUND;
     return runDeviceOp(device, Gate::None, [&](Session& s) {
         return exportCertificate(s, handle.bytes, *kind, buffer, length);

@@ -189,6 +189,8 @@ XAPI X_CreateContainer(DeviceHandle* device, const char* name, ContainerHandle**
 
 XAPI X_DestroyContainer(DeviceHandle* device, ContainerHandle* container) {
     return noThrow([&]() -> int32_t {
+        // A missing container is a fault of the arguments, told before the verified user.
+        if (container == nullptr) return XR_BAD_HANDLE;
         if (!usable(device)) return XR_BAD_HANDLE;
         if (device->userVerified == 0) return XR_NOT_VERIFIED;
         ContainerLookup handle = lookupContainer(container);
