@@ -186,6 +186,54 @@ TEST_F(DeviceTest, ConnectThatFailsAfterTheTransportConnectedReleasesTheConnecti
     EXPECT_EQ(s.disconnects, 1) << "the transport connection was left open";
 }
 
+struct NumberingCase {
+    const char* name;
+    int32_t driver, pcsc, sd;                   // devices each library reports
+    std::vector<std::pair<char, int32_t>> map;  // device number n -> library and its index
+};
+
+// Numbers run across the libraries in the order disk, driver, PC/SC, SD card (the disk
+// library's enumeration fails here and counts none); the SD-card token is cleared with its own
+// command.
+TEST_F(DeviceTest, NumbersRunAcrossTheTransportsInTheirFixedOrder) {
+    const std::vector<NumberingCase> cases = {
+        {"one driver and one PC/SC device", 1, 1, 0, {{'D', 0}, {'C', 0}}},
+        {"every library", 2, 1, 2, {{'D', 0}, {'D', 1}, {'C', 0}, {'M', 0}, {'M', 1}}},
+        {"PC/SC and SD card only", 0, 2, 1, {{'C', 0}, {'C', 1}, {'M', 0}}},
+    };
+    for (const auto& c : cases) {
+        s = {};
+        s.driverDevices = c.driver;
+        s.devices = c.pcsc;
+        s.sdDevices = c.sd;
+        uint32_t count = 0;
+        ASSERT_EQ(X_EnumDEV(0, &count), 0) << c.name;
+        EXPECT_EQ(count, c.map.size()) << c.name;
+        for (size_t n = 0; n < c.map.size(); ++n) {
+            DeviceHandle* device = nullptr;
+            ASSERT_EQ(X_ConnectDEV(&device, static_cast<int32_t>(n)), 0) << c.name << " " << n;
+            EXPECT_EQ(s.connected.back(), c.map[n]) << c.name << " " << n;
+            char tag = 0;
+            EXPECT_EQ(X_GetDEVTransport(device, &tag), 0);
+            EXPECT_EQ(tag, c.map[n].first) << c.name << " " << n;
+
+            s.sent.clear();
+            s.replies.push_back({0x9000});
+            EXPECT_EQ(X_ClearDevice(device), 0) << c.name << " " << n;
+            const Bytes clear = {0xBF, static_cast<uint8_t>(tag == 'M' ? 0x74 : 0x64), 0x00, 0x01,
+                                 0x00};
+            ASSERT_EQ(s.sent.size(), 1u) << c.name << " " << n;
+            EXPECT_EQ(s.sent[0], clear) << c.name << " " << n;
+            EXPECT_EQ(X_DisConnectDEV(device), 0);
+        }
+        DeviceHandle* device = nullptr;
+        EXPECT_EQ(X_ConnectDEV(&device, static_cast<int32_t>(c.map.size())), XR_DEVICE_LOST)
+            << c.name;
+        EXPECT_EQ(s.connects, static_cast<int>(c.map.size())) << c.name;
+        EXPECT_EQ(s.disconnects, s.connects) << c.name;
+    }
+}
+
 TEST_F(DeviceTest, LostDeviceGivesBadHandleWithoutReachingTheTransport) {
     DeviceHandle* device = connect();
     s.replies.push_back({0x10001});

@@ -23,6 +23,7 @@ int32_t connect(char tag, TransportHandle** handle, int32_t index, int32_t devic
     if (index < 0 || index >= devices) return -1;
     *handle = new TransportHandle{tag, 1, nullptr};
     ++replay::script().connects;
+    replay::script().connected.emplace_back(tag, index);
     return 0;
 }
 
@@ -49,7 +50,7 @@ int32_t doCommand(const uint8_t* command, int32_t length, uint8_t* reply, int32_
 }  // namespace
 
 extern "C" {
-// Only the PC/SC library reports devices; the others enumerate successfully with none.
+// The disk library's enumeration fails; the others report the script's device counts.
 int32_t CKEY_EnumDEV(int32_t* count) {
     return enumerate(count, replay::script().devices);
 }
@@ -63,16 +64,16 @@ int32_t CKEY_DoCommand(TransportHandle*, const uint8_t* c, int32_t n, uint8_t* r
     return doCommand(c, n, r, rn);
 }
 int32_t NDKEY_EnumDEV(int32_t* count) {
-    return enumerate(count, 0);
+    return enumerate(count, replay::script().driverDevices);
 }
-int32_t NDKEY_Connect(TransportHandle**, char*, int32_t) {
-    return -1;
+int32_t NDKEY_Connect(TransportHandle** h, char*, int32_t i) {
+    return connect('D', h, i, replay::script().driverDevices);
 }
 int32_t NDKEY_Disconnect(TransportHandle* h) {
     return disconnect('D', h);
 }
-int32_t NDKEY_DoCommand(TransportHandle*, const uint8_t*, int32_t, uint8_t*, int32_t*) {
-    return -1;
+int32_t NDKEY_DoCommand(TransportHandle*, const uint8_t* c, int32_t n, uint8_t* r, int32_t* rn) {
+    return doCommand(c, n, r, rn);
 }
 int32_t HKEY_EnumDEV(int32_t*) {
     return -1;
@@ -87,15 +88,15 @@ int32_t HKEY_DoCommand(TransportHandle*, const uint8_t*, int32_t, uint8_t*, int3
     return -1;
 }
 int32_t MDKEY_EnumDEV(int32_t* count) {
-    return enumerate(count, 0);
+    return enumerate(count, replay::script().sdDevices);
 }
-int32_t MDKEY_Connect(TransportHandle**, char*, int32_t) {
-    return -1;
+int32_t MDKEY_Connect(TransportHandle** h, char*, int32_t i) {
+    return connect('M', h, i, replay::script().sdDevices);
 }
 int32_t MDKEY_Disconnect(TransportHandle* h) {
     return disconnect('M', h);
 }
-int32_t MDKEY_DoCommand(TransportHandle*, const uint8_t*, int32_t, uint8_t*, int32_t*) {
-    return -1;
+int32_t MDKEY_DoCommand(TransportHandle*, const uint8_t* c, int32_t n, uint8_t* r, int32_t* rn) {
+    return doCommand(c, n, r, rn);
 }
 }

@@ -18,7 +18,11 @@ struct Reply {
 };
 
 struct Script {
-    int32_t devices = 1;  // what the 'C' library's EnumDEV reports
+    int32_t devices = 1;        // what the 'C' library's EnumDEV reports
+    int32_t driverDevices = 0;  // ... the 'D' library's
+    int32_t sdDevices = 0;      // ... the 'M' library's (the 'H' library's EnumDEV fails)
+    // Every successful Connect: the library's tag and the index it was given.
+    std::vector<std::pair<char, int32_t>> connected;
     std::deque<Reply> replies;
     std::vector<std::vector<uint8_t>> sent;
     // DoCommand throws std::bad_alloc: where an allocation failure inside the key API would
