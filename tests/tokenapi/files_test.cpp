@@ -294,6 +294,21 @@ TEST_F(FilesTest, AReadNeverAddressesFileOffset0x8000WhateverTheStoredLength) {
     }
 }
 
+// A directory record whose name length is larger than the 20 name bytes it has room for (a
+// record this library never writes) is listed with the 20 bytes that are there.
+TEST_F(FilesTest, ANameLengthBeyondTheRecordIsCutToTheTwentyBytesThere) {
+    const std::string stored = "ABCDEFGHIJKLMNOPQRST";
+    // In use, identifier EF10, unprotected, size 4, name length 30, 20 name bytes.
+    ASSERT_EQ(transmit("00A400000200EF").first, 0x9000);
+    ASSERT_EQ(transmit("00DC01041B01EF10FF00041E" + hexOf(bytesOf(stored))).first, 0x9000);
+    const auto entries = list();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].nameLength, 20u);
+    EXPECT_EQ(std::string(entries[0].name, 20), stored);
+    EXPECT_EQ(std::string(entries[0].name + 20, 12), std::string(12, '\0'));
+    EXPECT_EQ(names(), stored + '\0');
+}
+
 TEST_F(FilesTest, DeletingFreesTheEntryOnceAndOnlyOnce) {
     ASSERT_EQ(create("gone", 8), 0);
     clearTrace();
