@@ -201,6 +201,20 @@ void Bed::startDaemon() {
     pcscd_ = ChildProcess::spawn(options);
 }
 
+void Bed::stopDaemon() {
+    if (pcscd_) pcscd_->stop();
+    pcscd_.reset();
+}
+
+void Bed::restartDaemon() {
+    stopDaemon();
+    startDaemon();
+    std::string problem;
+    if (!comesUp(kComeUpLimit, problem)) {
+        throw std::runtime_error("pcscd did not come back: " + problem);
+    }
+}
+
 bool Bed::comesUp(std::chrono::milliseconds limit, std::string& problem) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::vector<std::string> expected;

@@ -43,6 +43,12 @@ class Bed {
     std::vector<std::string> readers() const;
     // The ATR of the card now in the reader, or nothing when there is none.
     std::optional<std::vector<std::uint8_t>> atr(const std::string& reader) const;
+    // Stops pcscd (the PC/SC service goes away, as on Windows when the last reader is
+    // unplugged), and starts it again with the same readers; the tokens reconnect by
+    // themselves. restartDaemon returns once every reader shows its card; throws otherwise.
+    void stopDaemon();
+    void restartDaemon();
+
     // Polls until the reader shows a card (or none); false when the limit passed first.
     bool waitForCard(const std::string& reader, bool present,
                      std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) const;

@@ -325,6 +325,27 @@ TEST_F(DeviceWire, RepliesLongerThanTheBufferAreRefusedNeverCopied) {
     EXPECT_EQ(length, 20u);
 }
 
+TEST_F(DeviceWire, EnumerationFindsTokensAgainAfterThePcscServiceCameBack) {
+    uint32_t count = 0;
+    ASSERT_EQ(X_EnumDEV(0, &count), 0);
+    ASSERT_EQ(count, 2u);
+
+    bed->stopDaemon();
+    EXPECT_EQ(X_EnumDEV(0, &count), 0);  // the PC/SC transport fails: it counts no devices
+    EXPECT_EQ(count, 0u);
+
+    bed->restartDaemon();
+    ASSERT_EQ(X_EnumDEV(0, &count), 0);
+    EXPECT_EQ(count, 2u);
+    DeviceHandle* device = nullptr;
+    ASSERT_EQ(X_ConnectDEV(&device, 0), 0);
+    opened.push_back(device);
+    uint8_t serial[32] = {};
+    uint32_t length = 0;
+    EXPECT_EQ(X_GetDEVInfo(device, XINFO_SERIAL, serial, &length), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(serial), kSerial1);
+}
+
 TEST_F(DeviceWire, KeyApiLockHeldByAnotherProcessForMoreThan5Seconds) {
     DeviceHandle* device = connect(0);
     auto holder = testbed::ChildProcess::spawn(

@@ -40,6 +40,25 @@ ReaderRegistry& ReaderRegistry::instance() {
 }
 
 std::int32_t ReaderRegistry::enumerate(std::int32_t& count) {
+    std::int32_t result = enumerateWithContext(count);
+    if (contextGone(result)) {
+        // The PC/SC service went away (on Windows it stops when the last reader is unplugged)
+        // and took the context with it: a process that kept the old one would never see a
+        // token again. Establish a new one and try once more.
+        SCardReleaseContext(*context_);
+        context_.reset();
+        result = enumerateWithContext(count);
+    }
+    return result;
+}
+
+bool ReaderRegistry::contextGone(std::int32_t result) const {
+    return context_ &&
+           (result == toResult(SCARD_E_NO_SERVICE) || result == toResult(SCARD_E_SERVICE_STOPPED) ||
+            result == toResult(SCARD_E_INVALID_HANDLE));
+}
+
+std::int32_t ReaderRegistry::enumerateWithContext(std::int32_t& count) {
     if (!context_) {
         pcsc::Context context{};
         const pcsc::Long rv = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context);

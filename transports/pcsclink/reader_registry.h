@@ -22,7 +22,8 @@ class ReaderRegistry {
     static ReaderRegistry& instance();
 
     // Rebuilds the table; returns 0 and the number of entries, or the failing call's code
-    // (14 when the reader-name list cannot be allocated) with the previous table kept.
+    // (14 when the reader-name list cannot be allocated) with the previous table kept. A
+    // context that died with the PC/SC service is replaced, once per call.
     std::int32_t enumerate(std::int32_t& count);
 
     // The entry at a position of the last successful enumeration, or null.
@@ -33,6 +34,9 @@ class ReaderRegistry {
 
   private:
     ReaderRegistry() = default;
+    std::int32_t enumerateWithContext(std::int32_t& count);
+    // True for the results that say the context died with the service behind it.
+    bool contextGone(std::int32_t result) const;
 
     std::optional<pcsc::Context> context_;
     std::vector<ReaderEntry> table_;
