@@ -105,9 +105,11 @@ bool makeReady(SharedBlock& block) {
     }
 }
 
+// Measured on the monotonic clock: a wall clock set back or forward during a wait must not
+// stretch or cut the 5 s the key API promises.
 timespec deadlineAfter(std::chrono::milliseconds limit) {
     timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
     const auto ms = limit.count() < 0 ? 0 : limit.count();
     long long nsec = now.tv_nsec + (ms % 1000) * 1000000LL;
     timespec deadline{};
@@ -125,7 +127,7 @@ class PosixNamedMutex final : public NamedMutex {
         int rc = 0;
         if (limit) {
             const timespec deadline = deadlineAfter(*limit);
-            rc = pthread_mutex_timedlock(mutex, &deadline);
+            rc = pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline);
         } else {
             rc = pthread_mutex_lock(mutex);
         }
