@@ -86,7 +86,11 @@ typedef struct XFileEntry {
 } XFileEntry;
 #define XFILE_MAX_ENTRIES 20
 
-/* ---- Device management ---- */
+/* ---- Device management ----
+ * X_TransmitCmd: *replyLength is the reply buffer's size on entry and the reply's length on
+ * return; a longer reply gives XR_BAD_PARAMETER with the needed length, nothing copied.
+ * X_GetDEVInfo: the buffer must hold 21 bytes for XINFO_SERIAL (20 digits and a terminator),
+ * 7 for XINFO_NAME and 1 for the other types. */
 XAPI X_EnumDEV(uint32_t reserved, uint32_t* count);
 XAPI X_ConnectDEV(DeviceHandle** device, int32_t number);
 XAPI X_DisConnectDEV(DeviceHandle* device);
