@@ -44,13 +44,7 @@ int32_t importCertificate(Session& s, ContainerHandle* container, const Containe
     const uint8_t length[2] = {static_cast<uint8_t>(cert.size() >> 8),
                                static_cast<uint8_t>(cert.size())};
     if (Response r = s.send(cmd::updateBinary(0, length)); !r.ok()) return r.result;
-    for (size_t done = 0; done < cert.size();) {
-        const size_t piece = std::min(kPiece, cert.size() - done);
-        Response r =
-            s.send(cmd::updateBinary(static_cast<uint16_t>(2 + done), cert.subspan(done, piece)));
-        if (!r.ok()) return r.result;
-        done += piece;
-    }
+    if (int32_t r = s.updateInPieces(2, cert); r != 0) return r;
     if (int32_t r = writeCertFlag(s, handle.number(), kind, ContainerBytes::kPresent); r != 0) {
         return r;
     }

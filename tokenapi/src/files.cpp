@@ -180,12 +180,8 @@ int32_t writeFile(Session& s, ByteView name, uint32_t offset, ByteView data, uin
     LengthReply stored = openDataFile(s, file.record, true);
     if (stored.result != 0) return stored.result;
 
-    for (size_t done = 0; done < data.size();) {
-        const size_t piece = std::min(kPiece, data.size() - done);
-        const auto at = static_cast<uint16_t>(offset + kContentOffset + done);
-        Response r = s.send(cmd::updateBinary(at, data.subspan(done, piece)));
-        if (!r.ok()) return rightsMapped(r.result);
-        done += piece;
+    if (int32_t r = s.updateInPieces(offset + kContentOffset, data); r != 0) {
+        return rightsMapped(r);
     }
     *written = static_cast<uint32_t>(data.size());
 

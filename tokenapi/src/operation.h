@@ -26,6 +26,9 @@ class Session {
 
     Response send(const Command& command) { return transmit(device_.transport, command); }
     int32_t select(uint16_t fileId);
+    // UPDATE BINARY of `data` into the current file from file offset `at`, in pieces of at
+    // most 128 bytes; 0 or the first failing result.
+    int32_t updateInPieces(size_t at, ByteView data);
 
   private:
     DeviceHandle& device_;
