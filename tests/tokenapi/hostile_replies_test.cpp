@@ -51,10 +51,10 @@ class Hostile {
 };
 
 bool inTheLibrarysSet(int32_t r) {
-    static const std::set<int32_t> kCodes = {0,       -1,      0x10000, 0x10001, 0x10003, 0x10004,
-                                             0x10005, 0x20001, 0x20002, 0x20004, 0x30001, 0x30002,
-                                             0x30003, 0x30004, 0x30012, 0x40001, 0x40002, 0x40003,
-                                             0x40005, 0x50001, 0x50002};
+    static const std::set<int32_t> kCodes = {
+        0,       -1,      0x10000, 0x10001, 0x10003, 0x10004, 0x10005, 0x20001, 0x20002,
+        0x20004, 0x30001, 0x30002, 0x30003, 0x30004, 0x30005, 0x30006, 0x30007, 0x30008,
+        0x30012, 0x30013, 0x40001, 0x40002, 0x40003, 0x40005, 0x50001, 0x50002};
     return kCodes.count(r) || (r >= 0x6000 && r <= 0x6FFF) || (r >= 0x9000 && r <= 0x9FFF) ||
            (r > 2 && r <= 0xFF);  // a security state the library does not know, as reported
 }
@@ -81,6 +81,16 @@ TEST(HostileReplies, NoFunctionCrashesOrLeavesTheResultSet) {
     replay::script() = {};
     Hostile h(20261209);
     ContainerHandle* container = nullptr;
+    CipherSession* cipher = nullptr;
+    static const uint32_t kCipherIds[] = {XCIPHER_BLOCK8, XCIPHER_BLOCK16, XCIPHER_SSF33,
+                                          XCIPHER_SM1};
+    const std::vector<uint8_t> key(16, 0x4B);
+    const std::vector<uint8_t> iv(16, 0x49);
+    // A length around the chunk sizes, often a whole number of blocks.
+    auto cipherLength = [&] {
+        static const uint32_t kLengths[] = {0, 5, 8, 16, 20, 240, 256, 1000, 4096, 9000};
+        return kLengths[h.pick(std::size(kLengths))];
+    };
 
     using Op = std::function<int32_t(DeviceHandle*)>;
     const std::vector<std::pair<const char*, Op>> ops = {
@@ -231,6 +241,64 @@ TEST(HostileReplies, NoFunctionCrashesOrLeavesTheResultSet) {
                  }
              }
          }},
+        {"Cipher one-shot",
+         [&](DeviceHandle* d) -> int32_t {
+             const uint32_t id = kCipherIds[h.pick(4)];
+             const uint32_t keyLength = id == XCIPHER_BLOCK8 ? 8 : 16;
+             const uint32_t length = cipherLength();
+             std::vector<uint8_t> data(length, 0x33);
+             std::vector<uint8_t> out(length + 16);
+             uint32_t outLength = 0;
+             switch (h.pick(6)) {
+                 case 0:
+                     return X_Encrypt(d, id, key.data(), keyLength, data.data(), length, out.data(),
+                                      &outLength);
+                 case 1:
+                     return X_Decrypt(d, id, key.data(), keyLength, data.data(), length, out.data(),
+                                      &outLength);
+                 case 2:
+                     return X_EncryptNoPad(d, id, key.data(), keyLength, data.data(), length,
+                                           out.data(), &outLength);
+                 case 3:
+                     return X_DecryptNoPad(d, id, key.data(), keyLength, data.data(), length,
+                                           out.data(), &outLength);
+                 case 4:
+                     return X_EncryptNoPad_CBC(d, id, key.data(), keyLength, iv.data(), data.data(),
+                                               length, out.data(), &outLength);
+                 default:
+                     return X_DecryptNoPad_CBC(d, id, key.data(), keyLength, iv.data(), data.data(),
+                                               length, out.data(), &outLength);
+             }
+         }},
+        {"Cipher session",
+         [&](DeviceHandle* d) -> int32_t {
+             if (!cipher) {
+                 const uint32_t id = kCipherIds[h.pick(4)];
+                 return X_EncryptInit(d, &cipher, id, key.data(), id == XCIPHER_BLOCK8 ? 8 : 16);
+             }
+             const uint32_t length = cipherLength();
+             std::vector<uint8_t> data(length, 0x33);
+             std::vector<uint8_t> out(length + 32);
+             uint32_t outLength = 0;
+             int32_t r = 0;
+             switch (h.pick(4)) {
+                 case 0:
+                     return X_EncryptUpdate(d, cipher, data.data(), length, out.data(), &outLength);
+                 case 1:
+                     return X_DecryptUpdate(d, cipher, data.data(), length, out.data(), &outLength);
+                 case 2:
+                     r = X_EncryptFinal(d, cipher, out.data(), &outLength);
+                     break;
+                 default:
+                     r = X_DecryptFinal(d, cipher, out.data(), &outLength);
+                     break;
+             }
+             // Whether Final let the session go or kept it, a second Final either finishes
+             // it or gets the released session refused: it never dereferences a freed record.
+             if (r != 0) X_DecryptFinal(d, cipher, out.data(), &outLength);
+             cipher = nullptr;
+             return r;
+         }},
     };
 
     for (int round = 0; round < 1500; ++round) {
@@ -245,6 +313,8 @@ TEST(HostileReplies, NoFunctionCrashesOrLeavesTheResultSet) {
         }
         if (container) X_CloseContainer(device, container);
         container = nullptr;
+        // The disconnect releases a session left open.
+        cipher = nullptr;
         X_DisConnectDEV(device);
     }
 }

@@ -170,6 +170,66 @@ XAPI X_ExportRootCert(DeviceHandle* device, ContainerHandle* container, uint8_t*
                       uint32_t* length);
 XAPI X_DeletetUserCert(DeviceHandle* device, ContainerHandle* container, uint32_t type);
 
+/* ---- Symmetric ciphers on the token ----
+ * Algorithm identifiers, with key and block lengths: XCIPHER_BLOCK8 (8, 8), XCIPHER_BLOCK16
+ * (16, 16), XCIPHER_SSF33 and XCIPHER_SM1 (16, 16; the only two the CBC calls take). Another
+ * identifier gives XR_BAD_ALGORITHM, a key of the wrong length XR_BAD_KEY_LENGTH (the
+ * identifier is judged first), a data length the call cannot take XR_BAD_DATA_LENGTH; all
+ * before anything is sent. The key goes to the token's single key register at every one-shot
+ * call and once at Init; the host keeps no copy.
+ * Output buffers: X_Encrypt length + block length bytes; X_Decrypt, the NoPad and CBC calls
+ * length bytes; X_EncryptUpdate and X_DecryptUpdate length + block length bytes;
+ * X_EncryptFinal two blocks (32 bytes), X_DecryptFinal one block (16 bytes).
+ * X_Decrypt needs at least one block (a multiple of the block length) and gives
+ * XR_BAD_PADDING when the padding is wrong, with the output wiped. The CBC calls read the
+ * initial value (16 bytes) and never update it: to go on with a stream, pass the last cipher
+ * block yourself.
+ * A token reply to a data command that is not exactly as long as the data gives -1; 0x6901
+ * from the token (no key loaded) gives XR_KEY_UNAVAILABLE.
+ * Sessions: X_EncryptInit (exported also as X_DecryptInit: a session does not record its
+ * direction) loads the key and makes a session; Update keeps back at least one byte and at
+ * most a block for Final; a successful Final releases the session, as does X_DisConnectDEV of
+ * its device. A null or released session gives XR_BAD_PARAMETER, as does a device handle
+ * other than the one the session was made on. A session whose key another cipher call of
+ * this process on the same device handle replaced gives XR_KEY_UNAVAILABLE, and one whose
+ * Update failed on the way gives that failure again from every later call: its stream is
+ * broken, and the next Final releases it. A Final that fails otherwise keeps the session, so
+ * it can be finalised again. */
+#define XCIPHER_BLOCK8 1
+#define XCIPHER_BLOCK16 16
+#define XCIPHER_SSF33 256
+#define XCIPHER_SM1 4096
+typedef struct CipherSession CipherSession; /* from X_EncryptInit, freed by a successful Final */
+
+XAPI X_Encrypt(DeviceHandle* device, uint32_t algorithm, const uint8_t* key, uint32_t keyLength,
+               const uint8_t* data, uint32_t length, uint8_t* output, uint32_t* outputLength);
+XAPI X_Decrypt(DeviceHandle* device, uint32_t algorithm, const uint8_t* key, uint32_t keyLength,
+               const uint8_t* data, uint32_t length, uint8_t* output, uint32_t* outputLength);
+XAPI X_EncryptNoPad(DeviceHandle* device, uint32_t algorithm, const uint8_t* key,
+                    uint32_t keyLength, const uint8_t* data, uint32_t length, uint8_t* output,
+                    uint32_t* outputLength);
+XAPI X_DecryptNoPad(DeviceHandle* device, uint32_t algorithm, const uint8_t* key,
+                    uint32_t keyLength, const uint8_t* data, uint32_t length, uint8_t* output,
+                    uint32_t* outputLength);
+XAPI X_EncryptNoPad_CBC(DeviceHandle* device, uint32_t algorithm, const uint8_t* key,
+                        uint32_t keyLength, const uint8_t* initialValue, const uint8_t* data,
+                        uint32_t length, uint8_t* output, uint32_t* outputLength);
+XAPI X_DecryptNoPad_CBC(DeviceHandle* device, uint32_t algorithm, const uint8_t* key,
+                        uint32_t keyLength, const uint8_t* initialValue, const uint8_t* data,
+                        uint32_t length, uint8_t* output, uint32_t* outputLength);
+XAPI X_EncryptInit(DeviceHandle* device, CipherSession** session, uint32_t algorithm,
+                   const uint8_t* key, uint32_t keyLength);
+XAPI X_DecryptInit(DeviceHandle* device, CipherSession** session, uint32_t algorithm,
+                   const uint8_t* key, uint32_t keyLength);
+XAPI X_EncryptUpdate(DeviceHandle* device, CipherSession* session, const uint8_t* data,
+                     uint32_t length, uint8_t* output, uint32_t* outputLength);
+XAPI X_DecryptUpdate(DeviceHandle* device, CipherSession* session, const uint8_t* data,
+                     uint32_t length, uint8_t* output, uint32_t* outputLength);
+XAPI X_EncryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* output,
+                    uint32_t* outputLength);
+XAPI X_DecryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* output,
+                    uint32_t* outputLength);
+
 /* ---- Additions of this library ----
  * The label that X_SetDEVLabel writes cannot be read back through the functions above
  * (information type 0 is the fixed device name), and nothing tells a caller which transport

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "cipher_session.h"
 #include "commands.h"
 #include "device_list.h"
 #include "device_status.h"
@@ -140,6 +141,7 @@ XAPI X_DisConnectDEV(DeviceHandle* device) {
     noThrow([&] {
         if (!isLiveDevice(device)) return 0;
         unregisterDevice(device);
+        cipher::releaseSessionsOf(device);
         route::disconnect(device->transport);
         delete device;
         return 0;
