@@ -15,6 +15,10 @@
 #ifndef TESTBED_VTOKEN
 #define TESTBED_VTOKEN ""
 #endif
+// The folder where pcscd looks for USB reader drivers (pcsc-lite's usbdropdir).
+#ifndef TESTBED_PCSC_DRIVERS
+#define TESTBED_PCSC_DRIVERS "/usr/lib/pcsc/drivers"
+#endif
 
 namespace testbed {
 namespace {
@@ -24,6 +28,7 @@ using namespace std::chrono_literals;
 constexpr int kAttempts = 3;
 constexpr auto kComeUpLimit = 15000ms;
 constexpr const char* kFolderPrefix = "tokenbed.";
+constexpr const char* kVpcdPackage = "vsmartcard-vpcd";
 
 std::filesystem::path programPath(const char* variable, const char* built) {
     if (const char* value = std::getenv(variable); value != nullptr && *value != '\0') {
@@ -40,6 +45,35 @@ std::filesystem::path firstExisting(std::initializer_list<const char*> candidate
         if (std::filesystem::exists(c)) return c;
     }
     throw std::runtime_error(std::string("not installed: ") + *candidates.begin());
+}
+
+// vpcd's pcscd driver, wherever the installed package put it (the folder differs between
+// distributions and releases). TESTBED_VPCD_DRIVER overrides the package's file list.
+std::filesystem::path vpcdDriver() {
+    if (const char* value = std::getenv("TESTBED_VPCD_DRIVER"); value != nullptr && *value) {
+        if (!std::filesystem::exists(value)) {
+            throw std::runtime_error(std::string("TESTBED_VPCD_DRIVER names no file: ") + value);
+        }
+        return value;
+    }
+    SpawnOptions options;
+    options.argv = {"dpkg-query", "-L", kVpcdPackage};
+    options.captureStdout = true;
+    ChildProcess query = ChildProcess::spawn(options);
+    std::filesystem::path found;
+    while (auto line = query.readLine(10000ms)) {
+        const std::filesystem::path path = *line;
+        if (path.filename() == "libifdvpcd.so" && std::filesystem::is_regular_file(path)) {
+            found = path;
+        }
+    }
+    query.waitExit(5000ms);
+    if (found.empty()) {
+        throw std::runtime_error(std::string("the package ") + kVpcdPackage +
+                                 " lists no libifdvpcd.so: run scripts/setup, or set "
+                                 "TESTBED_VPCD_DRIVER to the driver's path");
+    }
+    return found;
 }
 
 // A zombie counts as dead: a killed test process may wait a while for its reaper.
@@ -133,8 +167,7 @@ std::unique_ptr<Bed> Bed::start(const BedLayout& layout) {
     // sockets in one table indexed by the slot alone ("00 00" or "00 01"), so two entries
     // served by one loaded copy would share their cards: each entry gets a copy of its own,
     // which the loader maps separately.
-    const std::filesystem::path driver =
-        firstExisting({"/usr/lib/pcsc/drivers/serial/libifdvpcd.so"});
+    const std::filesystem::path driver = vpcdDriver();
     for (std::size_t i = 0; i < layout.readerEntries.size(); ++i) {
         std::filesystem::copy_file(driver, bed->driverCopy(i));
     }
@@ -187,13 +220,14 @@ void Bed::startDaemon() {
     // real reader of this machine joins the bed.
     static constexpr const char* kScript =
         "mount --bind \"$1/run\" /run && "
-        "mount --bind \"$1/nodrivers\" /usr/lib/pcsc/drivers && "
+        "mount --bind \"$1/nodrivers\" \"$3\" && "
         "exec \"$2\" --foreground --config \"$1/reader.conf\"";
     std::vector<std::string> argv = {"unshare", "-m"};
     if (::geteuid() != 0) argv = {"unshare", "-r", "-m"};
     for (const char* a : {"sh", "-c", kScript, "sh"}) argv.emplace_back(a);
     argv.push_back(folder_.string());
     argv.push_back(firstExisting({"/usr/sbin/pcscd", "/usr/bin/pcscd"}).string());
+    argv.push_back(TESTBED_PCSC_DRIVERS);
     std::filesystem::remove(socketPath());
     SpawnOptions options;
     options.argv = argv;
