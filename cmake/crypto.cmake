@@ -3,8 +3,8 @@
 # Linux: the system's libcrypto (libssl-dev), OpenSSL 3.
 # Windows (mingw-w64): a static libcrypto built by scripts/build-openssl-mingw, linked into
 # our DLLs and programs so that they need no OpenSSL DLL beside them. Its folder comes from
-# the cache variable TOKEN_OPENSSL_ROOT; left empty, the newest build in the script's per-user
-# cache for this toolchain's target is taken.
+# the cache variable TOKEN_OPENSSL_ROOT, which scripts/build sets; without it the configure
+# step stops and says what to run.
 
 if(TARGET token::crypto)
     return()
@@ -19,41 +19,30 @@ endif()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(_token_openssl_target x86_64)
+    set(_token_preset_arch x64)
 else()
     set(_token_openssl_target i686)
+    set(_token_preset_arch x86)
 endif()
 
 set(TOKEN_OPENSSL_ROOT "" CACHE PATH
     "Folder with include/ and lib/libcrypto.a of OpenSSL for mingw (scripts/build-openssl-mingw)")
 
+# Only the folder named here is used: never whatever lies in a cache, which may hold a build of
+# another version or of other options than the ones this tree expects.
 if(NOT TOKEN_OPENSSL_ROOT)
-    if(NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
-        set(_token_cache "$ENV{XDG_CACHE_HOME}")
-    else()
-        set(_token_cache "$ENV{HOME}/.cache")
-    endif()
-    file(GLOB _token_candidates LIST_DIRECTORIES true
-         "${_token_cache}/tarvex-build/openssl-*-${_token_openssl_target}")
-    # Natural descending order puts 3.0.20 before 3.0.9.
-    list(SORT _token_candidates COMPARE NATURAL ORDER DESCENDING)
-    foreach(_dir IN LISTS _token_candidates)
-        if(EXISTS "${_dir}/.complete" AND EXISTS "${_dir}/lib/libcrypto.a")
-            set(TOKEN_OPENSSL_ROOT "${_dir}" CACHE PATH
-                "Folder with include/ and lib/libcrypto.a of OpenSSL for mingw" FORCE)
-            break()
-        endif()
-    endforeach()
-endif()
-
-if(NOT TOKEN_OPENSSL_ROOT OR NOT EXISTS "${TOKEN_OPENSSL_ROOT}/lib/libcrypto.a"
-   OR NOT EXISTS "${TOKEN_OPENSSL_ROOT}/include/openssl/evp.h")
-    if(TOKEN_OPENSSL_ROOT)
-        set(_token_where " in TOKEN_OPENSSL_ROOT=${TOKEN_OPENSSL_ROOT}")
-    else()
-        set(_token_where "")
-    endif()
     message(FATAL_ERROR
-        "OpenSSL for mingw (${_token_openssl_target}) not found${_token_where}. Build it with\n"
+        "OpenSSL for mingw (${_token_openssl_target}) is not given. Run\n"
+        "  scripts/build windows-${_token_preset_arch}\n"
+        "which builds it when needed and passes it on, or build it with\n"
+        "  scripts/build-openssl-mingw ${_token_openssl_target}\n"
+        "and configure with -DTOKEN_OPENSSL_ROOT=<the folder it prints last>.")
+endif()
+if(NOT EXISTS "${TOKEN_OPENSSL_ROOT}/lib/libcrypto.a"
+   OR NOT EXISTS "${TOKEN_OPENSSL_ROOT}/include/openssl/evp.h")
+    message(FATAL_ERROR
+        "TOKEN_OPENSSL_ROOT=${TOKEN_OPENSSL_ROOT} holds no OpenSSL for mingw "
+        "(lib/libcrypto.a and include/openssl/evp.h). Build it with\n"
         "  scripts/build-openssl-mingw ${_token_openssl_target}\n"
         "and configure with -DTOKEN_OPENSSL_ROOT=<the folder it prints last>.")
 endif()
