@@ -39,6 +39,7 @@ Block decrypt(const Bytes& key, const Block& in) {
 }
 
 struct KnownAnswer {
+    const char* name;  // the case's name in test listings
     const char* source;
     const char* key;
     const char* plain;
@@ -46,20 +47,23 @@ struct KnownAnswer {
 };
 
 const KnownAnswer kSingleDes[] = {
-    {"FIPS 81 example, \"Now is t\"", "0123456789ABCDEF", "4E6F772069732074", "3FA40E8A984D4815"},
-    {"textbook key schedule example", "133457799BBCDFF1", "0123456789ABCDEF", "85E813540F0AB405"},
-    {"all-zero key and block", "0000000000000000", "0000000000000000", "8CA64DE9C1B123A7"},
-    {"NBS variable-plaintext test, bit 1", "0101010101010101", "8000000000000000",
-     "95F8A5E5DD31D900"},
+    {"Fips81NowIsT", "FIPS 81 example, \"Now is t\"", "0123456789ABCDEF", "4E6F772069732074",
+     "3FA40E8A984D4815"},
+    {"TextbookKeySchedule", "textbook key schedule example", "133457799BBCDFF1", "0123456789ABCDEF",
+     "85E813540F0AB405"},
+    {"AllZero", "all-zero key and block", "0000000000000000", "0000000000000000",
+     "8CA64DE9C1B123A7"},
+    {"NbsVariablePlaintextBit1", "NBS variable-plaintext test, bit 1", "0101010101010101",
+     "8000000000000000", "95F8A5E5DD31D900"},
 };
 
 // The DES-EDE ECB test of the libdes suite, two blocks under K1 = 0123456789ABCDEF and
 // K2 = FEDCBA9876543210.
 const KnownAnswer kTwoKeyTripleDes[] = {
-    {"libdes EDE block 1", "0123456789ABCDEFFEDCBA9876543210", "3736353433323120",
-     "4D1332E49F380E23"},
-    {"libdes EDE block 2", "0123456789ABCDEFFEDCBA9876543210", "4E6F772069732074",
-     "D80A0D8B2BAE5E4E"},
+    {"LibdesEdeBlock1", "libdes EDE block 1", "0123456789ABCDEFFEDCBA9876543210",
+     "3736353433323120", "4D1332E49F380E23"},
+    {"LibdesEdeBlock2", "libdes EDE block 2", "0123456789ABCDEFFEDCBA9876543210",
+     "4E6F772069732074", "D80A0D8B2BAE5E4E"},
 };
 
 class DesKnownAnswer : public testing::TestWithParam<KnownAnswer> {};
@@ -91,8 +95,13 @@ TEST_P(DesKnownAnswer, IgnoresParityBits) {
     EXPECT_EQ(encrypt(key, block(v.plain)), block(v.cipher));
 }
 
-INSTANTIATE_TEST_SUITE_P(SingleDes, DesKnownAnswer, testing::ValuesIn(kSingleDes));
-INSTANTIATE_TEST_SUITE_P(TwoKeyTripleDes, DesKnownAnswer, testing::ValuesIn(kTwoKeyTripleDes));
+std::string caseName(const testing::TestParamInfo<KnownAnswer>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(SingleDes, DesKnownAnswer, testing::ValuesIn(kSingleDes), caseName);
+INSTANTIATE_TEST_SUITE_P(TwoKeyTripleDes, DesKnownAnswer, testing::ValuesIn(kTwoKeyTripleDes),
+                         caseName);
 
 // With K1 = K2 the E-D-E sequence collapses to one encryption under K1.
 TEST(TripleDes, EqualHalvesActAsSingleDes) {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/named_mutex.h"
 
 namespace {
 
 struct LockNameCase {
+    const char* name;  // the case's name in test listings
     const char* identification;
     const char* lockName;
 };
@@ -18,12 +21,14 @@ TEST_P(DeviceLockName, IsTheIdentificationReversedWithBackslashesAsA) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DeviceLockName,
     ::testing::Values(
-        LockNameCase{"", ""}, LockNameCase{"a", "a"},
+        LockNameCase{"Empty", "", ""}, LockNameCase{"OneCharacter", "a", "a"},
         // the hex identification of a PC/SC token (ATR bytes from the fifth on)
-        LockNameCase{"80013100", "00131008"},
+        LockNameCase{"AtrHex", "80013100", "00131008"},
         // device paths: every backslash becomes 'a', after reversal, wherever it stands
-        LockNameCase{"\\\\?\\usb#vid_1234", "4321_div#bsua?aa"}, LockNameCase{"x\\", "ax"},
+        LockNameCase{"DevicePath", "\\\\?\\usb#vid_1234", "4321_div#bsua?aa"},
+        LockNameCase{"TrailingBackslash", "x\\", "ax"},
         // other characters, '/' and upper case included, stay as they are
-        LockNameCase{"AB/c.d", "d.c/BA"}));
+        LockNameCase{"SlashDotAndCase", "AB/c.d", "d.c/BA"}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 }  // namespace

@@ -280,7 +280,7 @@ INSTANTIATE_TEST_SUITE_P(Words, PcsclinkStatusWord,
                          ::testing::Values(StatusCase{"9000", 0x9000}, StatusCase{"6A82", 0x6A82},
                                            StatusCase{"63C2", 0x63C2}, StatusCase{"6982", 0x6982},
                                            StatusCase{"6100", 0x6100}),
-                         [](const auto& i) { return std::string(i.param.sw); });
+                         [](const auto& i) { return "Sw" + std::string(i.param.sw); });
 
 TEST_F(Pcsclink, CardPulledMidExchangeIsReportedAsDeviceLost) {
     ASSERT_EQ(enumerate(), 2);
