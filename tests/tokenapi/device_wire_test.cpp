@@ -1,6 +1,7 @@
 // The key API's device functions on the wire: a private pcscd, vpcd readers and virtual
 // tokens, with every check made against the bytes the token received.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <string>
@@ -346,13 +347,15 @@ TEST_F(DeviceWire, EnumerationFindsTokensAgainAfterThePcscServiceCameBack) {
     EXPECT_STREQ(reinterpret_cast<char*>(serial), kSerial1);
 }
 
+// The other process holds the lock until told to let go, so the wait below times out however
+// slowly a loaded machine runs the test; the bounds only leave room for such a machine.
 TEST_F(DeviceWire, KeyApiLockHeldByAnotherProcessForMoreThan5Seconds) {
     DeviceHandle* device = connect(0);
     auto holder = testbed::ChildProcess::spawn(
-        {{LOCKHOLDER, "Global\\TOKENAPI_MUTEX", "6500"}, {}, true, std::nullopt});
-    ASSERT_EQ(holder.readLine(5s), "held");
+        {{LOCKHOLDER, "Global\\TOKENAPI_MUTEX", "until-signal"}, {}, true, std::nullopt});
+    ASSERT_EQ(holder.readLine(10s), "held");
 
-    // Types 2 and 3 need no lock: they answer at once.
+    // Types 2 and 3 need no lock: they answer at once, not after the lock's 5 s.
     uint8_t buffer[32] = {};
     uint32_t length = 0;
     auto start = Clock::now();
@@ -360,7 +363,7 @@ TEST_F(DeviceWire, KeyApiLockHeldByAnotherProcessForMoreThan5Seconds) {
     EXPECT_EQ(buffer[0], 0x01);
     EXPECT_EQ(X_GetDEVInfo(device, XINFO_TYPE3, buffer, &length), 0);
     EXPECT_EQ(buffer[0], 0x10);
-    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_LT(Clock::now() - start, 2500ms);
 
     // A label write waits 5 s, gives up, and changes nothing.
     start = Clock::now();
@@ -368,9 +371,11 @@ TEST_F(DeviceWire, KeyApiLockHeldByAnotherProcessForMoreThan5Seconds) {
               XR_LOCK_TIMEOUT);
     const auto waited = Clock::now() - start;
     EXPECT_GE(waited, 4900ms);
-    EXPECT_LT(waited, 6400ms);
+    EXPECT_LT(waited, 8000ms);
     EXPECT_TRUE(commands(token(0)).empty());
-    EXPECT_EQ(holder.waitExit(5s), 0);
+    holder.signal(SIGUSR1);
+    EXPECT_EQ(holder.readLine(10s), "released");
+    EXPECT_EQ(holder.waitExit(10s), 0);
 
     uint8_t label[65] = {};
     ASSERT_EQ(X_GetDEVLabel(device, label, &length), 0);
