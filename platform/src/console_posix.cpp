@@ -1,8 +1,10 @@
+#include "console_posix.h"
+
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/console.h"
+#include <cerrno>
 
 namespace platform {
 namespace {
@@ -18,17 +20,19 @@ class Terminal {
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
     int fd() const { return fd_; }
-    void write(std::string_view text) const {
-        while (!text.empty()) {
-            const ssize_t n = ::write(fd_, text.data(), text.size());
-            if (n <= 0) return;
-            text.remove_prefix(static_cast<size_t>(n));
-        }
-    }
 
   private:
     int fd_;
 };
+
+void writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+}
 
 // Echo off for one scope, the previous settings back on every path.
 class EchoOff {
@@ -55,22 +59,36 @@ class EchoOff {
 
 }  // namespace
 
-std::optional<std::string> readSecret(std::string_view prompt) {
-    Terminal tty;
-    if (tty.fd() < 0) return std::nullopt;
-    EchoOff quiet(tty.fd());
+namespace detail {
+
+SecretRead readSecretOn(int fd, std::string_view prompt, SecretText& secret) {
+    secret.wipe();
+    EchoOff quiet(fd);
     // Never read a secret with echo on.
-    if (!quiet.active()) return std::nullopt;
-    tty.write(prompt);
-    std::string line;
-    for (;;) {
-        char c = 0;
-        const ssize_t n = ::read(tty.fd(), &c, 1);
-        if (n <= 0) return std::nullopt;
-        if (c == '\n') break;
-        if (c != '\r') line.push_back(c);
-    }
-    return line;
+    if (!quiet.active()) return SecretRead::NoTerminal;
+    writeAll(fd, prompt);
+    const auto next = [fd]() -> std::optional<char> {
+        for (;;) {
+            char c = 0;
+            const ssize_t n = ::read(fd, &c, 1);
+            if (n == 1) return c;
+            if (n < 0 && errno == EINTR) continue;
+            return std::nullopt;
+        }
+    };
+    std::size_t length = 0;
+    const SecretRead outcome = collectSecretLine(next, secret.storage(), length);
+    secret.setSize(outcome == SecretRead::Read ? length : 0);
+    return outcome;
+}
+
+}  // namespace detail
+
+SecretRead readSecret(std::string_view prompt, SecretText& secret) {
+    secret.wipe();
+    Terminal tty;
+    if (tty.fd() < 0) return SecretRead::NoTerminal;
+    return detail::readSecretOn(tty.fd(), prompt, secret);
 }
 
 }  // namespace platform

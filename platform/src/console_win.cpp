@@ -53,25 +53,27 @@ void writeText(HANDLE output, std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> readSecret(std::string_view prompt) {
+SecretRead readSecret(std::string_view prompt, SecretText& secret) {
+    secret.wipe();
     ConsoleHandle input("CONIN$");
     ConsoleHandle output("CONOUT$");
-    if (!input.valid() || !output.valid()) return std::nullopt;
+    if (!input.valid() || !output.valid()) return SecretRead::NoTerminal;
     EchoOff quiet(input.get());
     // Never read a secret with echo on.
-    if (!quiet.active()) return std::nullopt;
+    if (!quiet.active()) return SecretRead::NoTerminal;
     writeText(output.get(), prompt);
-    std::string line;
-    for (;;) {
+    const auto next = [&input]() -> std::optional<char> {
         char c = 0;
         DWORD got = 0;
         if (!ReadConsoleA(input.get(), &c, 1, &got, nullptr) || got == 0) return std::nullopt;
-        if (c == '\n') break;
-        if (c != '\r') line.push_back(c);
-    }
+        return c;
+    };
+    std::size_t length = 0;
+    const SecretRead outcome = collectSecretLine(next, secret.storage(), length);
+    secret.setSize(outcome == SecretRead::Read ? length : 0);
     // The user's Enter was not echoed either.
     writeText(output.get(), "\r\n");
-    return line;
+    return outcome;
 }
 
 }  // namespace platform

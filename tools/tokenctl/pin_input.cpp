@@ -35,14 +35,21 @@ void Pin::wipe() {
 
 std::optional<Pin> askPin(const char* variable, std::string_view prompt) {
     if (auto pin = fromEnvironment(variable)) return pin;
-    auto typed = platform::readSecret(prompt);
-    if (!typed) {
-        std::cerr << "tokenctl: no terminal to ask for the PIN: set " << variable << "\n";
-        return std::nullopt;
+    platform::SecretText typed;
+    switch (platform::readSecret(prompt, typed)) {
+        case platform::SecretRead::Read:
+            return Pin(typed.view());
+        case platform::SecretRead::NoTerminal:
+            std::cerr << "tokenctl: no terminal to ask for the PIN: set " << variable << "\n";
+            return std::nullopt;
+        case platform::SecretRead::TooLong:
+            std::cerr << "tokenctl: the PIN typed is too long\n";
+            return std::nullopt;
+        case platform::SecretRead::Ended:
+            break;
     }
-    Pin pin(std::move(*typed));
-    wipeString(*typed);
-    return pin;
+    std::cerr << "tokenctl: the input ended before the PIN was complete\n";
+    return std::nullopt;
 }
 
 std::optional<Pin> askNewPin(const char* variable, std::string_view prompt) {

@@ -15,9 +15,11 @@ namespace tokenctl {
 // A PIN that is wiped from memory when it goes.
 class Pin {
   public:
-    explicit Pin(std::string text) : text_(std::move(text)) {}
+    explicit Pin(std::string_view text) : text_(text) {}
     ~Pin();
-    Pin(Pin&& other) noexcept : text_(std::move(other.text_)) { other.wipe(); }
+    // Copies and wipes rather than moves: a moved-from short string keeps its characters in
+    // its inline buffer, where nothing would wipe them.
+    Pin(Pin&& other) : text_(other.text_) { other.wipe(); }
     Pin& operator=(Pin&&) = delete;
     Pin(const Pin&) = delete;
     Pin& operator=(const Pin&) = delete;
