@@ -74,6 +74,7 @@ void VirtualToken::start(std::optional<int> port) {
     options.argv = {
         program_,  "run",       statePath(), "--vpcd",     "127.0.0.1:" + std::to_string(port_),
         "--trace", tracePath(), "--control", controlPath()};
+    if (spec_.showSecrets) options.argv.push_back("--show-secrets");
     options.logFile = folder_ / "log";
     process_ = ChildProcess::spawn(options);
     const auto deadline = std::chrono::steady_clock::now() + 10000ms;

@@ -19,6 +19,9 @@ struct TokenSpec {
     std::string serial = "0102030405060708090a";  // 20 hex digits, distinct per token
     std::string label = "Tarvex Virtual Token";
     int generation = 2;
+    // The trace shows secret bytes (PIN records, cryptograms, challenges, keys) instead of
+    // masking them: for tests that check those bytes on the wire.
+    bool showSecrets = false;
 };
 
 class VirtualToken {
@@ -43,6 +46,8 @@ class VirtualToken {
     void start(std::optional<int> port = std::nullopt);
     // Pulls the card out: ends the process.
     void stop();
+    // Whether the next start() shows secrets in the trace.
+    void showSecrets(bool show) { spec_.showSecrets = show; }
     bool running();
 
     // Trace lines ("> 00A4..." for commands, "< 9000" for replies) written since the last

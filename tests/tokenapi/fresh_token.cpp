@@ -105,6 +105,7 @@ void FreshToken::reprovision(const Provisioning& options) {
     testbed::ChildProcess process = testbed::ChildProcess::spawn(init);
     ASSERT_EQ(process.waitExit(20000ms), 0) << lastLines(log);
 
+    t.showSecrets(options.showSecrets);
     t.start();
     ASSERT_TRUE(bed.waitForCard(t.readerName(), true, 10000ms));
     connect();

@@ -30,6 +30,7 @@ struct Provisioning {
     int capacity = 0;  // 0: the token's default
     std::string userPin = kUserPin;
     std::string adminPin = kAdminPin;
+    bool showSecrets = true;  // the trace shows secret bytes
 };
 
 Bytes bytesOf(std::string_view text);

@@ -28,5 +28,7 @@ inline testbed::BedLayout pcsclinkTestLayout() {
                             "Tarvex USB KEY 4", "Tarvex USB KEY 5", "Tarvex USB KEY 6"};
     layout.tokens = {tokenIn(0, "a1a1a1a1a1a1a1a1a1a1"), tokenIn(1, "b2b2b2b2b2b2b2b2b2b2"),
                      tokenIn(4, "c3c3c3c3c3c3c3c3c3c3"), tokenIn(5, "d4d4d4d4d4d4d4d4d4d4")};
+    // Token A's trace is compared with what the transport handed back, challenges included.
+    layout.tokens[kTokenA].showSecrets = true;
     return layout;
 }

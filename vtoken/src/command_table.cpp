@@ -1,5 +1,7 @@
 #include "vtoken/command_table.h"
 
+#include <openssl/crypto.h>
+
 namespace vtoken {
 
 namespace {
@@ -56,9 +58,17 @@ ApplicationKeys& CommandContext::applicationKeys() {
     return *keys;
 }
 
+FileNode& CommandContext::selectedKeyFile(FileType type) {
+    FileNode& file = currentEf();
+    if (file.type != type) refuse(sw::kIncompatibleFile);
+    return file;
+}
+
 Reply CommandContext::deferResponse(Bytes data) {
     const std::size_t waiting = data.size();
-    session_.pendingResponse = std::move(data);
+    session_.pendingResponse = secretCopy(data);
+    if (secrets_.reply) OPENSSL_cleanse(data.data(), data.size());
+    session_.pendingSecret = secrets_.reply;
     return Reply{{}, sw::moreData(waiting >= 256 ? 0 : waiting)};
 }
 

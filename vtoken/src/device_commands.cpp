@@ -1,5 +1,5 @@
 // Device status, serial, largest cipher block and clear device.
-#include "vtoken/command_table.h"
+#include "vtoken/command_families.h"
 
 namespace vtoken {
 

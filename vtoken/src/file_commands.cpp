@@ -1,7 +1,7 @@
 // SELECT, READ/UPDATE BINARY, READ/UPDATE RECORD and CREATE FILE.
 #include <algorithm>
 
-#include "vtoken/command_table.h"
+#include "vtoken/command_families.h"
 
 namespace vtoken {
 
@@ -146,7 +146,7 @@ Reply createFile(CommandContext& context, const Apdu& apdu) {
 
 void addFileCommands(CommandTable& table) {
     // Hosts append Le or stray bytes to SELECT; real tokens ignore them.
-    table.add(0x00, 0xA4, select, CommandSpec{LengthForm::Iso, true});
+    table.add(0x00, 0xA4, select, CommandSpec{.toleratesTrailing = true});
     table.add(0x00, 0xB0, readBinary);
     table.add(0x00, 0xD6, updateBinary);
     table.add(0x00, 0xB2, readRecord);

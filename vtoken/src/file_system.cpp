@@ -51,6 +51,20 @@ std::size_t FileSystem::addRecordFile(std::size_t parent, std::uint16_t fid, std
     return addNode(std::move(ef));
 }
 
+std::size_t FileSystem::addKeyFile(std::size_t parent, std::uint16_t fid, FileType type,
+                                   Access read, Access update) {
+    if (type != FileType::PublicKey && type != FileType::PrivateKey) {
+        throw std::invalid_argument("not a key file type");
+    }
+    FileNode ef;
+    ef.fid = fid;
+    ef.parent = parent;
+    ef.type = type;
+    ef.read = read;
+    ef.update = update;
+    return addNode(std::move(ef));
+}
+
 std::optional<std::size_t> FileSystem::child(std::size_t df, std::uint16_t fid) const {
     for (std::size_t i = 1; i < nodes_.size(); ++i) {
         if (nodes_[i].parent == df && nodes_[i].fid == fid) return i;

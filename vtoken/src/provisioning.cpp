@@ -27,6 +27,7 @@ void addApplication(FileSystem& files, std::uint16_t dfFid) {
     for (std::uint16_t fid : kCertificateFiles) {
         files.addTransparent(df, fid, kCertificateFileSize, Access::Free, Access::User);
     }
+    addKeyFiles(files, df);
 }
 
 void checkPin(const Bytes& pin, const char* which) {
@@ -36,6 +37,34 @@ void checkPin(const Bytes& pin, const char* which) {
 }
 
 }  // namespace
+
+KeyFileIds rsaKeyFiles(unsigned container, unsigned slot) {
+    const auto first = static_cast<std::uint16_t>(6 * container - 2 + (slot == 2 ? 2 : 0));
+    return {first, static_cast<std::uint16_t>(first + 1)};
+}
+
+KeyFileIds sm2KeyFiles(unsigned container, unsigned slot) {
+    const auto first = static_cast<std::uint16_t>(6 * container + 30 + (slot == 2 ? 2 : 0));
+    return {first, static_cast<std::uint16_t>(first + 1)};
+}
+
+void addKeyFiles(FileSystem& files, std::size_t df) {
+    for (unsigned container = 1; container <= kContainerCount; ++container) {
+        for (unsigned slot = 1; slot <= 2; ++slot) {
+            for (const KeyFileIds ids :
+                 {rsaKeyFiles(container, slot), sm2KeyFiles(container, slot)}) {
+                if (!files.child(df, ids.publicKey)) {
+                    files.addKeyFile(df, ids.publicKey, FileType::PublicKey, Access::Free,
+                                     Access::User);
+                }
+                if (!files.child(df, ids.privateKey)) {
+                    files.addKeyFile(df, ids.privateKey, FileType::PrivateKey, Access::User,
+                                     Access::User);
+                }
+            }
+        }
+    }
+}
 
 ApplicationKeys* TokenState::keysFor(std::uint16_t dfFid) {
     for (ApplicationKeys& entry : keys) {

@@ -1,7 +1,7 @@
 // GET CHALLENGE, EXTERNAL AUTHENTICATE, WRITE KEY and the retry counter query BF 20.
 #include <openssl/crypto.h>
 
-#include "vtoken/command_table.h"
+#include "vtoken/command_families.h"
 #include "vtoken/pin_crypto.h"
 
 namespace vtoken {
@@ -127,9 +127,10 @@ Reply pinCounter(CommandContext& context, const Apdu& apdu) {
 }  // namespace
 
 void addSecurityCommands(CommandTable& table) {
-    table.add(0x00, 0x84, getChallenge);
-    table.add(0x00, 0x82, externalAuthenticate);
-    table.add(0x80, 0xD4, writeKey);
+    // A challenge and the cryptogram that answers it are enough to try PINs offline.
+    table.add(0x00, 0x84, getChallenge, CommandSpec{.secrets = kSecretReply});
+    table.add(0x00, 0x82, externalAuthenticate, CommandSpec{.secrets = kSecretCommand});
+    table.add(0x80, 0xD4, writeKey, CommandSpec{.secrets = kSecretCommand});
     table.add(0xBF, 0x20, pinCounter);
 }
 

@@ -1,6 +1,7 @@
 #include "vtoken/state_file.h"
 
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -14,7 +15,9 @@ namespace vtoken {
 namespace {
 
 constexpr std::string_view kMagic = "VTKSTATE";
-constexpr std::uint32_t kVersion = 1;
+// Version 1 knew no key files; version 2 adds them (file types 4 and 5, their body the key).
+constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kOldestVersion = 1;
 constexpr std::size_t kDigestLength = 32;
 constexpr std::size_t kHeaderLength = 8 + 4 + 4;
 constexpr std::uint16_t kNoParent = 0xFFFF;
@@ -30,10 +33,14 @@ std::array<std::uint8_t, kDigestLength> sha256(ByteView bytes) {
     return digest;
 }
 
+// Builds the file in memory that wipes itself: the state holds PINs and private keys.
 class Writer {
   public:
     void u8(std::uint8_t v) { out_.push_back(v); }
-    void u16(std::uint16_t v) { putU16(out_, v); }
+    void u16(std::uint16_t v) {
+        out_.push_back(static_cast<std::uint8_t>(v >> 8));
+        out_.push_back(static_cast<std::uint8_t>(v));
+    }
     void u32(std::uint32_t v) {
         u16(static_cast<std::uint16_t>(v >> 16));
         u16(static_cast<std::uint16_t>(v));
@@ -43,10 +50,10 @@ class Writer {
         u32(static_cast<std::uint32_t>(bytes.size()));
         raw(bytes);
     }
-    Bytes& bytes() { return out_; }
+    SecretBytes& bytes() { return out_; }
 
   private:
-    Bytes out_;
+    SecretBytes out_;
 };
 
 class Reader {
@@ -81,7 +88,42 @@ E enumFrom(std::uint8_t value, std::uint8_t lowest, std::uint8_t highest, const 
     return static_cast<E>(value);
 }
 
-Bytes encodePayload(const TokenState& state) {
+// A key file's body: nothing while the file holds no key, else algorithm (1), component count
+// (1), then per component its number (1), length (2) and bytes.
+void encodeKey(Writer& w, const std::optional<KeyObject>& key) {
+    if (!key) {
+        w.u32(0);
+        return;
+    }
+    std::size_t length = 2;
+    for (const auto& [number, value] : key->components) length += 3 + value.size();
+    w.u32(static_cast<std::uint32_t>(length));
+    w.u8(static_cast<std::uint8_t>(key->algorithm));
+    w.u8(static_cast<std::uint8_t>(key->components.size()));
+    for (const auto& [number, value] : key->components) {
+        w.u8(number);
+        w.u16(static_cast<std::uint16_t>(value.size()));
+        w.raw(view(value));
+    }
+}
+
+std::optional<KeyObject> decodeKey(ByteView body) {
+    if (body.empty()) return std::nullopt;
+    Reader r(body);
+    KeyObject key;
+    key.algorithm = enumFrom<KeyAlgorithm>(r.u8(), 1, 2, "key algorithm");
+    const std::uint8_t count = r.u8();
+    for (std::uint8_t i = 0; i < count; ++i) {
+        const std::uint8_t number = r.u8();
+        const std::uint16_t length = r.u16();
+        if (key.has(number)) throw StateFileError("key component stored twice");
+        key.set(number, r.take(length));
+    }
+    if (!r.atEnd()) throw StateFileError("unexpected bytes after a key");
+    return key;
+}
+
+SecretBytes encodePayload(const TokenState& state) {
     Writer w;
     const DeviceIdentity& id = state.identity;
     w.raw(id.serial);
@@ -102,7 +144,11 @@ Bytes encodePayload(const TokenState& state) {
         w.u8(node.shortId);
         w.u8(node.created ? 1 : 0);
         w.u16(node.recordLength);
-        w.blob(node.body);
+        if (node.isKeyFile()) {
+            encodeKey(w, node.key);
+        } else {
+            w.blob(node.body);
+        }
     }
 
     w.u8(static_cast<std::uint8_t>(state.keys.size()));
@@ -114,7 +160,7 @@ Bytes encodePayload(const TokenState& state) {
     return std::move(w.bytes());
 }
 
-TokenState decodePayload(ByteView payload) {
+TokenState decodePayload(ByteView payload, std::uint32_t version) {
     Reader r(payload);
     TokenState state;
     DeviceIdentity& id = state.identity;
@@ -132,13 +178,17 @@ TokenState decodePayload(ByteView payload) {
         FileNode node;
         node.fid = r.u16();
         const std::uint16_t parent = r.u16();
-        node.type = enumFrom<FileType>(r.u8(), 1, 3, "file type");
+        node.type = enumFrom<FileType>(r.u8(), 1, version >= 2 ? 5 : 3, "file type");
         node.read = enumFrom<Access>(r.u8(), 0, 2, "access condition");
         node.update = enumFrom<Access>(r.u8(), 0, 2, "access condition");
         node.shortId = r.u8();
         node.created = r.u8() != 0;
         node.recordLength = r.u16();
-        node.body = r.blob();
+        if (node.isKeyFile()) {
+            node.key = decodeKey(r.take(r.u32()));
+        } else {
+            node.body = r.blob();
+        }
         if (node.type == FileType::Record &&
             (node.recordLength == 0 || node.body.size() % node.recordLength != 0)) {
             throw StateFileError("bad record file");
@@ -169,6 +219,15 @@ TokenState decodePayload(ByteView payload) {
         state.keys.push_back(keys);
     }
     if (!r.atEnd()) throw StateFileError("unexpected bytes after the state");
+    if (version == 1) {
+        // A token from before key files: give its application directories the key files a
+        // fresh token has, empty, so that keys can be generated and written into them.
+        for (const ApplicationKeys& keys : state.keys) {
+            if (auto df = state.files.child(FileSystem::kRoot, keys.dfFid)) {
+                addKeyFiles(state.files, *df);
+            }
+        }
+    }
     return state;
 }
 
@@ -203,12 +262,12 @@ Bytes encodeState(const TokenState& state) {
     Writer w;
     w.raw(ByteView(reinterpret_cast<const std::uint8_t*>(kMagic.data()), kMagic.size()));
     w.u32(kVersion);
-    const Bytes payload = encodePayload(state);
+    const SecretBytes payload = encodePayload(state);
     w.u32(static_cast<std::uint32_t>(payload.size()));
-    w.raw(payload);
-    const auto digest = sha256(w.bytes());
+    w.raw(view(payload));
+    const auto digest = sha256(view(w.bytes()));
     w.raw(digest);
-    return std::move(w.bytes());
+    return Bytes(w.bytes().begin(), w.bytes().end());
 }
 
 TokenState decodeState(ByteView file) {
@@ -218,7 +277,7 @@ TokenState decodeState(ByteView file) {
     }
     Reader header(file.subspan(kMagic.size(), 8));
     const std::uint32_t version = header.u32();
-    if (version != kVersion) {
+    if (version < kOldestVersion || version > kVersion) {
         throw StateFileError("unsupported state file version " + std::to_string(version));
     }
     const std::uint32_t length = header.u32();
@@ -230,11 +289,20 @@ TokenState decodeState(ByteView file) {
     if (!std::equal(digest.begin(), digest.end(), file.begin() + covered.size())) {
         throw StateFileError("state file checksum mismatch (corrupt file)");
     }
-    return decodePayload(file.subspan(kHeaderLength, length));
+    return decodePayload(file.subspan(kHeaderLength, length), version);
 }
 
-void saveStateFile(const std::filesystem::path& path, const TokenState& state) {
-    const Bytes bytes = encodeState(state);
+namespace {
+// Wipes a buffer that held the state file's bytes when it goes.
+struct WipeOnExit {
+    Bytes& bytes;
+    ~WipeOnExit() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+};
+}  // namespace
+
+void saveStateFile(const std::filesystem::path& path, const TokenState& state, Sync sync) {
+    Bytes bytes = encodeState(state);
+    const WipeOnExit wipe{bytes};
     std::filesystem::path temporary = path;
     temporary += ".tmp";
     {
@@ -249,10 +317,11 @@ void saveStateFile(const std::filesystem::path& path, const TokenState& state) {
             }
             done += static_cast<std::size_t>(n);
         }
-        if (::fsync(fd.get()) != 0) fail("cannot sync", temporary);
+        if (sync == Sync::Full && ::fsync(fd.get()) != 0) fail("cannot sync", temporary);
         if (fd.release() != 0) fail("cannot close", temporary);
     }
     if (::rename(temporary.c_str(), path.c_str()) != 0) fail("cannot rename over", path);
+    if (sync == Sync::None) return;
     std::filesystem::path directory = path.parent_path();
     if (directory.empty()) directory = ".";
     Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -263,6 +332,7 @@ TokenState loadStateFile(const std::filesystem::path& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) fail("cannot open", path);
     Bytes bytes;
+    const WipeOnExit wipe{bytes};
     std::array<std::uint8_t, 65536> chunk;
     for (;;) {
         const ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
@@ -272,6 +342,7 @@ TokenState loadStateFile(const std::filesystem::path& path) {
         }
         if (n == 0) break;
         bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + n);
+        OPENSSL_cleanse(chunk.data(), static_cast<std::size_t>(n));
     }
     try {
         return decodeState(bytes);

@@ -16,6 +16,7 @@ struct FramingCase {
     std::size_t dataLength;
     std::optional<std::size_t> le;
     std::size_t trailing;
+    std::size_t dataOffset = 4;
 };
 
 class ApduFraming : public ::testing::TestWithParam<FramingCase> {};
@@ -31,9 +32,16 @@ TEST_P(ApduFraming, SplitsHeaderDataAndLe) {
     EXPECT_EQ(apdu.data.size(), c.dataLength);
     EXPECT_EQ(apdu.le, c.le);
     EXPECT_EQ(apdu.trailing, c.trailing);
+    if (c.dataLength != 0) {
+        // The data sits where the parser says: the trace masks secrets by that position.
+        EXPECT_EQ(apdu.dataOffset, c.dataOffset);
+        EXPECT_TRUE(std::equal(apdu.data.begin(), apdu.data.end(),
+                               raw.begin() + static_cast<std::ptrdiff_t>(c.dataOffset)));
+    }
 }
 
 const std::string k256(512, 'A');
+const std::string k100(200, 'B');
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, ApduFraming,
@@ -41,16 +49,29 @@ INSTANTIATE_TEST_SUITE_P(
         FramingCase{"case1", "BF640001", LengthForm::Iso, 0, std::nullopt, 0},
         FramingCase{"case2", "00B0000010", LengthForm::Iso, 0, 16, 0},
         FramingCase{"case2Le00Is256", "00B0000000", LengthForm::Iso, 0, 256, 0},
-        FramingCase{"case3", "00D6000003AABBCC", LengthForm::Iso, 3, std::nullopt, 0},
-        FramingCase{"case4", "00A40000023F0000", LengthForm::Iso, 2, 256, 0},
-        FramingCase{"trailingAfterLe", "00A40000023F000000", LengthForm::Iso, 2, 256, 1},
+        FramingCase{"case3", "00D6000003AABBCC", LengthForm::Iso, 3, std::nullopt, 0, 5},
+        FramingCase{"case4", "00A40000023F0000", LengthForm::Iso, 2, 256, 0, 5},
+        FramingCase{"trailingAfterLe", "00A40000023F000000", LengthForm::Iso, 2, 256, 1, 5},
         FramingCase{"extendedFixed256", "80D20000 000100" + k256, LengthForm::Iso, 256,
-                    std::nullopt, 0},
-        FramingCase{"extendedWithLe", "80FA0000 000003 AABBCC 0100", LengthForm::Iso, 3, 256, 0},
+                    std::nullopt, 0, 7},
+        FramingCase{"extendedWithLe", "80FA0000 000003 AABBCC 0100", LengthForm::Iso, 3, 256, 0, 7},
         FramingCase{"extendedLeOnly", "80FA0000 000100", LengthForm::Iso, 0, 256, 0},
-        FramingCase{"twoByteLength", "90C600000003AABBCC", LengthForm::Wide, 3, std::nullopt, 0},
+        FramingCase{"twoByteLength", "90C600000003AABBCC", LengthForm::Wide, 3, std::nullopt, 0, 6},
         FramingCase{"fourByteLength", "90C6000000000003AABBCC", LengthForm::Wide, 3, std::nullopt,
-                    0}),
+                    0, 8},
+        // The fixed field 00 01 00 marks the form whatever the length of the data after it.
+        FramingCase{"fixedFieldWith256", "80F60000 000100" + k256, LengthForm::FixedExtended, 256,
+                    std::nullopt, 0, 7},
+        FramingCase{"fixedFieldWith100", "80F80000 000100" + k100, LengthForm::FixedExtended, 100,
+                    std::nullopt, 0, 7},
+        FramingCase{"fixedFieldWith1", "80D20000 000100 AA", LengthForm::FixedExtended, 1,
+                    std::nullopt, 0, 7},
+        FramingCase{"fixedFormTakesShort", "80F6840003AABBCC", LengthForm::FixedExtended, 3,
+                    std::nullopt, 0, 5},
+        // Generate commands: five bytes on one transport, six on the others.
+        FramingCase{"generateFourBytes", "80D08080", LengthForm::NoData, 0, std::nullopt, 0},
+        FramingCase{"generateFiveBytes", "80D0808000", LengthForm::NoData, 0, std::nullopt, 0},
+        FramingCase{"generateSixBytes", "80D0A0800000", LengthForm::NoData, 0, std::nullopt, 0}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 struct MalformedCase {
@@ -73,14 +94,18 @@ TEST_P(ApduMalformed, AnswersWrongLength) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lengths, ApduMalformed,
-    ::testing::Values(MalformedCase{"tooShort", "00A400", LengthForm::Iso},
-                      MalformedCase{"lcBeyondData", "00D6000005AABB", LengthForm::Iso},
-                      MalformedCase{"extendedTruncatedHeader", "80D20000 0001", LengthForm::Iso},
-                      MalformedCase{"extendedShortData", "80D2000000 0004 AABB", LengthForm::Iso},
-                      MalformedCase{"extendedZeroLengthWithData", "80D2000000 0000 AA",
-                                    LengthForm::Iso},
-                      MalformedCase{"wideLengthMismatch", "90C600000004AABBCC", LengthForm::Wide},
-                      MalformedCase{"wideTooShort", "90C60000 00", LengthForm::Wide}),
+    ::testing::Values(
+        MalformedCase{"tooShort", "00A400", LengthForm::Iso},
+        MalformedCase{"lcBeyondData", "00D6000005AABB", LengthForm::Iso},
+        MalformedCase{"extendedTruncatedHeader", "80D20000 0001", LengthForm::Iso},
+        MalformedCase{"extendedShortData", "80D2000000 0004 AABB", LengthForm::Iso},
+        MalformedCase{"extendedZeroLengthWithData", "80D2000000 0000 AA", LengthForm::Iso},
+        MalformedCase{"wideLengthMismatch", "90C600000004AABBCC", LengthForm::Wide},
+        MalformedCase{"wideTooShort", "90C60000 00", LengthForm::Wide},
+        MalformedCase{"fixedFieldWithoutData", "80F60000 000100", LengthForm::FixedExtended},
+        MalformedCase{"generateWithData", "80D0808001AA", LengthForm::NoData},
+        MalformedCase{"generateThreeZeros", "80D08080000000", LengthForm::NoData},
+        MalformedCase{"generateNonZero", "80D0808002", LengthForm::NoData}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 // Dispatch answers for commands the token does not know or cannot frame.

@@ -1,8 +1,10 @@
 #include "vtoken/state_file.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -60,6 +62,136 @@ TEST(StateFile, RoundTripKeepsEverything) {
     EXPECT_EQ(labelOf(decoded), "label");
 }
 
+// Sets the format version and signs the file again, as a program of that version would have.
+Bytes withVersion(Bytes file, std::uint8_t version) {
+    file[11] = version;
+    unsigned int length = 0;
+    EVP_Digest(file.data(), file.size() - 32, file.data() + file.size() - 32, &length, EVP_sha256(),
+               nullptr);
+    return file;
+}
+
+FileNode& keyFile(TokenState& state, std::uint16_t df, std::uint16_t fid) {
+    const auto dir = state.files.child(FileSystem::kRoot, df);
+    const auto file = state.files.child(dir.value(), fid);
+    return state.files.node(file.value());
+}
+
+TEST(StateFile, KeyFilesKeepTheirKeys) {
+    TokenState state = provision(testing::defaultOptions());
+    KeyObject rsaPublic{KeyAlgorithm::Rsa, {}};
+    rsaPublic.set(component::kRsaPublicExponent, hex("01000100"));
+    rsaPublic.set(component::kRsaModulus, Bytes(128, 0xC5));
+    KeyObject rsaPrivate{KeyAlgorithm::Rsa, {}};
+    for (std::uint8_t n = component::kRsaPrime1; n <= component::kRsaExponent2; ++n) {
+        rsaPrivate.set(n, Bytes(64, n));
+    }
+    KeyObject sm2Private{KeyAlgorithm::Sm2, {}};
+    sm2Private.set(component::kSm2PrivateKey, Bytes(32, 0xD2));
+    const KeyFileIds rsa = rsaKeyFiles(1, 2);
+    keyFile(state, kFirstApplication, rsa.publicKey).key = rsaPublic;
+    keyFile(state, kFirstApplication, rsa.privateKey).key = rsaPrivate;
+    keyFile(state, kSecondApplication, sm2KeyFiles(4, 1).privateKey).key = sm2Private;
+
+    const Bytes encoded = encodeState(state);
+    TokenState decoded = decodeState(encoded);
+    EXPECT_EQ(encodeState(decoded), encoded);
+    const auto components = [](const std::optional<KeyObject>& key) {
+        std::map<std::uint8_t, Bytes> out;
+        if (key) {
+            for (const auto& [n, v] : key->components) out[n] = Bytes(v.begin(), v.end());
+        }
+        return out;
+    };
+    EXPECT_EQ(components(keyFile(decoded, kFirstApplication, rsa.publicKey).key),
+              components(rsaPublic));
+    EXPECT_EQ(components(keyFile(decoded, kFirstApplication, rsa.privateKey).key),
+              components(rsaPrivate));
+    const FileNode& sm2 = keyFile(decoded, kSecondApplication, sm2KeyFiles(4, 1).privateKey);
+    ASSERT_TRUE(sm2.key);
+    EXPECT_EQ(sm2.key->algorithm, KeyAlgorithm::Sm2);
+    EXPECT_EQ(sm2.type, FileType::PrivateKey);
+    EXPECT_FALSE(keyFile(decoded, kSecondApplication, sm2KeyFiles(4, 1).publicKey).key);
+}
+
+TEST(StateFile, RejectsDamagedKeysAndKeyFilesInVersion1) {
+    TokenState state = provision(testing::defaultOptions());
+    KeyObject marked{KeyAlgorithm::Rsa, {}};
+    marked.set(0x77, hex("5A5A5A5A"));
+    keyFile(state, kFirstApplication, rsaKeyFiles(1, 1).publicKey).key = marked;
+    const Bytes good = encodeState(state);
+    const Bytes component = hex("77 0004 5A5A5A5A");
+    const auto at = std::search(good.begin(), good.end(), component.begin(), component.end());
+    ASSERT_NE(at, good.end());
+    Bytes badAlgorithm = good;
+    badAlgorithm[static_cast<std::size_t>(at - good.begin()) - 2] = 9;
+
+    struct Damage {
+        const char* name;
+        Bytes bytes;
+        const char* message;
+    };
+    const Damage cases[] = {
+        {"key algorithm", withVersion(badAlgorithm, 2), "key algorithm"},
+        // Version 1 had no key files: such a file was not written by a version-1 program.
+        {"key file in version 1", withVersion(good, 1), "file type"},
+    };
+    for (const Damage& damage : cases) {
+        try {
+            decodeState(damage.bytes);
+            ADD_FAILURE() << damage.name << " was accepted";
+        } catch (const StateFileError& e) {
+            EXPECT_NE(std::string(e.what()).find(damage.message), std::string::npos)
+                << damage.name << ": " << e.what();
+        }
+    }
+}
+
+// A state file written by the first version of the program (vtoken init with serial
+// a0a1...a9, label "Version one", generation 1, capacity 4000, PINs 4321 and 87654321).
+class Version1File : public testing::TokenTest {
+  protected:
+    void SetUp() override {
+        std::filesystem::copy_file(VTOKEN_TEST_DATA "/version1.state", path_);
+        token_ = std::make_unique<Token>(
+            loadStateFile(path_), [this](const TokenState& state) { saveStateFile(path_, state); });
+    }
+    TempDir dir_;
+    std::filesystem::path path_ = dir_ / "token.state";
+};
+
+TEST_F(Version1File, LoadsWithItsContentAndGainsKeyFiles) {
+    const TokenState& state = token().state();
+    EXPECT_EQ(toHex(state.identity.serial), "A0A1A2A3A4A5A6A7A8A9");
+    EXPECT_EQ(labelOf(state), "Version one");
+    EXPECT_EQ(state.identity.generation, 1);
+    EXPECT_EQ(state.identity.capacity, 4000u);
+    login(kSecondApplication, "4321");
+    // The key files a fresh token has, empty, in both application directories.
+    for (std::uint16_t df : {kFirstApplication, kSecondApplication}) {
+        ASSERT_EQ(select(kMasterFileId), sw::kSuccess);
+        ASSERT_EQ(select(df), sw::kSuccess);
+        for (unsigned container = 1; container <= kContainerCount; ++container) {
+            for (const KeyFileIds ids : {rsaKeyFiles(container, 1), sm2KeyFiles(container, 2)}) {
+                EXPECT_EQ(select(ids.publicKey), sw::kSuccess) << ids.publicKey;
+                EXPECT_EQ(select(ids.privateKey), sw::kSuccess) << ids.privateKey;
+            }
+        }
+    }
+}
+
+TEST_F(Version1File, IsWrittenBackAsVersion2WithNothingLost) {
+    const Bytes before = encodeState(token().state());
+    ASSERT_EQ(select(kLabelFileId), sw::kSuccess);
+    ASSERT_EQ(sw("00D6000002010A"), sw::kSuccess);  // a change makes the token save
+    const Bytes saved = readFile(path_);
+    EXPECT_EQ(saved[11], 2);
+    const TokenState reloaded = loadStateFile(path_);
+    EXPECT_EQ(reloaded.files.nodes().size(), token().state().files.nodes().size());
+    EXPECT_EQ(encodeState(reloaded), encodeState(token().state()));
+    EXPECT_NE(encodeState(reloaded), before);
+}
+
 TEST(StateFile, RejectsDamage) {
     const Bytes good = encodeState(provision(testing::defaultOptions()));
     struct Damage {
@@ -70,7 +202,7 @@ TEST(StateFile, RejectsDamage) {
     Bytes flipped = good;
     flipped[flipped.size() / 2] ^= 0x01;
     Bytes version = good;
-    version[11] = 2;
+    version[11] = 3;  // newer than this program knows
     Bytes magic = good;
     magic[0] = 'X';
     const Damage cases[] = {

@@ -25,22 +25,40 @@ struct RuntimeOverrides {
     std::optional<std::uint32_t> maxBlock;
 };
 
+// Which bytes of a command and of its reply carry secrets: PIN key records, authentication
+// cryptograms and the challenges they answer, private key components, cipher keys, plaintext.
+// The trace masks them unless the token was started with secrets shown.
+struct Secrets {
+    bool command = false;  // the command's data field
+    bool reply = false;    // the reply data
+};
+inline constexpr Secrets kNoSecrets{};
+inline constexpr Secrets kSecretCommand{true, false};
+inline constexpr Secrets kSecretReply{false, true};
+inline constexpr Secrets kSecretBoth{true, true};
+
 // What a handler works on. Handlers that change persistent state call markChanged() so that
 // the token saves it before answering.
 class CommandContext {
   public:
-    CommandContext(TokenState& state, SessionState& session, const RuntimeOverrides& overrides)
-        : state_(state), session_(session), overrides_(overrides) {}
+    CommandContext(TokenState& state, SessionState& session, const RuntimeOverrides& overrides,
+                   Secrets secrets = {})
+        : state_(state), session_(session), overrides_(overrides), secrets_(secrets) {}
 
     TokenState& state() { return state_; }
     SessionState& session() { return session_; }
     FileSystem& files() { return state_.files; }
+    Registers& registers() { return session_.registers; }
 
     std::uint8_t generation() const;
     std::uint32_t maxBlock() const;
 
     void markChanged() { changed_ = true; }
     bool changed() const { return changed_; }
+    // This reply carries secrets although the command's declaration does not say so (GET
+    // RESPONSE handing out what a secret reply left pending).
+    void markReplySecret() { replySecret_ = true; }
+    bool replySecret() const { return replySecret_; }
 
     // Refuses with 6982 unless the current application's security state grants `access`.
     void requireAccess(Access access);
@@ -48,15 +66,21 @@ class CommandContext {
     FileNode& currentEf();
     // The current application's PINs; 6A88 when the directory has none.
     ApplicationKeys& applicationKeys();
+    // The key file selected last (the current EF) when it is of `type`: 6986 when no EF is
+    // current, 6981 when the current EF is not such a key file. Access is the caller's check.
+    FileNode& selectedKeyFile(FileType type);
 
-    // Keeps `data` for GET RESPONSE and answers 61xx.
+    // Keeps `data` for GET RESPONSE and answers 61xx. The pending bytes are as secret as this
+    // command's reply.
     Reply deferResponse(Bytes data);
 
   private:
     TokenState& state_;
     SessionState& session_;
     const RuntimeOverrides& overrides_;
+    Secrets secrets_;
     bool changed_ = false;
+    bool replySecret_ = false;
 };
 
 using Handler = std::function<Reply(CommandContext&, const Apdu&)>;
@@ -65,6 +89,15 @@ struct CommandSpec {
     LengthForm form = LengthForm::Iso;
     // Accept bytes after the data (and Le) instead of answering 6700.
     bool toleratesTrailing = false;
+    // The secret parts of every command of this CLA/INS...
+    Secrets secrets = kNoSecrets;
+    // ...or, when set, of the command with these P1 and P2 (for example only the private
+    // components of a key write).
+    std::function<Secrets(std::uint8_t p1, std::uint8_t p2)> secretsFor = {};
+
+    Secrets secretsOf(std::uint8_t p1, std::uint8_t p2) const {
+        return secretsFor ? secretsFor(p1, p2) : secrets;
+    }
 };
 
 class CommandTable {
@@ -82,10 +115,5 @@ class CommandTable {
   private:
     std::map<std::uint16_t, Entry> entries_;
 };
-
-// The command groups; each registers its handlers.
-void addFileCommands(CommandTable& table);
-void addSecurityCommands(CommandTable& table);
-void addDeviceCommands(CommandTable& table);
 
 }  // namespace vtoken

@@ -6,13 +6,23 @@
 #include <vector>
 
 #include "vtoken/bytes.h"
+#include "vtoken/key_object.h"
 
 namespace vtoken {
 
-enum class FileType : std::uint8_t { Dedicated = 1, Transparent = 2, Record = 3 };
+// Key files hold a key object instead of bytes: neither READ BINARY nor UPDATE BINARY reaches
+// them. A public key file's components can be read; a private key file's never leave the token.
+enum class FileType : std::uint8_t {
+    Dedicated = 1,
+    Transparent = 2,
+    Record = 3,
+    PublicKey = 4,
+    PrivateKey = 5,
+};
 
 // Who may read or update a file. "User" and "Admin" refer to the PIN verified in the
-// current application directory.
+// current application directory. For a key file, "read" is reading a public component or
+// using the key, "update" writing or generating it.
 enum class Access : std::uint8_t { Free = 0, User = 1, Admin = 2 };
 
 inline constexpr std::uint16_t kMasterFileId = 0x3F00;
@@ -27,8 +37,11 @@ struct FileNode {
     bool created = false;      // made by CREATE FILE: counts against the file capacity
     std::uint16_t recordLength = 0;
     Bytes body;  // transparent content, or the records one after another
+    // Key files: the key, once one was generated or written.
+    std::optional<KeyObject> key;
 
     bool isDf() const { return type == FileType::Dedicated; }
+    bool isKeyFile() const { return type == FileType::PublicKey || type == FileType::PrivateKey; }
     std::size_t recordCount() const { return recordLength ? body.size() / recordLength : 0; }
 };
 
@@ -45,6 +58,8 @@ class FileSystem {
                                Access update);
     std::size_t addRecordFile(std::size_t parent, std::uint16_t fid, std::size_t count,
                               std::uint16_t length, Access read, Access update);
+    std::size_t addKeyFile(std::size_t parent, std::uint16_t fid, FileType type, Access read,
+                           Access update);
     // Restores a node exactly as stored; the caller guarantees that the parent exists.
     std::size_t addNode(FileNode node);
 

@@ -8,6 +8,7 @@
 #include "vtoken/bytes.h"
 #include "vtoken/file_system.h"
 #include "vtoken/pin_crypto.h"
+#include "vtoken/registers.h"
 #include "vtoken/token_state.h"
 
 namespace vtoken {
@@ -26,7 +27,10 @@ struct SessionState {
     std::uint16_t currentApplication = kFirstApplication;
     std::map<std::uint16_t, Verified> verified;  // per application directory
     std::optional<Challenge> challenge;
-    Bytes pendingResponse;  // what GET RESPONSE hands out
+    SecretBytes pendingResponse;  // what GET RESPONSE hands out
+    // The pending bytes carry secrets (the command that left them declared its reply secret).
+    bool pendingSecret = false;
+    Registers registers;
 
     Verified& applicationState() { return verified[currentApplication]; }
 };

@@ -18,9 +18,14 @@ class StateFileError : public std::runtime_error {
 Bytes encodeState(const TokenState& state);
 TokenState decodeState(ByteView file);  // throws StateFileError
 
+// Whether a save waits for the disk. Without it the rename still replaces the file whole, so a
+// killed process leaves the old or the new state; only a machine crash can lose the last saves.
+enum class Sync { Full, None };
+
 // Writes a temporary file beside the target, fsyncs it, renames it over the target and
 // fsyncs the directory, so that a crash leaves either the old or the new file.
-void saveStateFile(const std::filesystem::path& path, const TokenState& state);
+void saveStateFile(const std::filesystem::path& path, const TokenState& state,
+                   Sync sync = Sync::Full);
 TokenState loadStateFile(const std::filesystem::path& path);  // throws StateFileError
 
 }  // namespace vtoken

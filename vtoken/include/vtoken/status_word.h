@@ -28,6 +28,7 @@ inline constexpr std::uint16_t kOffsetBeyondEnd = 0x6B00;
 inline constexpr std::uint16_t kWrongLe = 0x6C00;  // | bytes available
 inline constexpr std::uint16_t kInsNotSupported = 0x6D00;
 inline constexpr std::uint16_t kClaNotSupported = 0x6E00;
+inline constexpr std::uint16_t kNoPreciseDiagnosis = 0x6F00;  // the command failed inside
 
 constexpr std::uint16_t wrongLe(std::size_t available) {
     return static_cast<std::uint16_t>(kWrongLe | (available & 0xFF));

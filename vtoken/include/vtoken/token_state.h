@@ -36,6 +36,22 @@ struct ApplicationKeys {
     KeyRecord adminPin{};
 };
 
+inline constexpr unsigned kContainerCount = 4;
+
+// The pair of key files that holds one key of a container: container n (1 to 4), slot 1 or 2.
+// They live in each application directory.
+struct KeyFileIds {
+    std::uint16_t publicKey = 0;
+    std::uint16_t privateKey = 0;
+};
+KeyFileIds rsaKeyFiles(unsigned container, unsigned slot);  // 00 6n-2/6n-1, 00 6n/6n+1
+KeyFileIds sm2KeyFiles(unsigned container, unsigned slot);  // 00 6n+30/6n+31, 00 6n+32/6n+33
+
+// Adds the key files of every container and slot (RSA and SM2) to the directory `df` when they
+// are not there yet: public key files readable freely, private key files usable with the user
+// PIN, both written with the user PIN.
+void addKeyFiles(FileSystem& files, std::size_t df);
+
 // Everything the token keeps across power cycles and restarts.
 struct TokenState {
     DeviceIdentity identity;

@@ -5,9 +5,10 @@
 namespace vtoken {
 
 CardSession::Outcome CardSession::exchange(ByteView apdu) {
-    if (trace_) trace_->command(apdu);
+    if (trace_) trace_->command(apdu, token_.secretCommandBytes(apdu));
     const FaultInjector::Decision decision = faults_.decide(apdu);
     Outcome outcome;
+    bool secretReply = false;
     switch (decision.action) {
         case FaultInjector::Action::Drop:
             outcome.dropped = true;
@@ -16,11 +17,14 @@ CardSession::Outcome CardSession::exchange(ByteView apdu) {
             outcome.reply = decision.data;
             putU16(outcome.reply, decision.sw);
             break;
-        case FaultInjector::Action::Execute:
-            outcome.reply = token_.transmit(apdu);
+        case FaultInjector::Action::Execute: {
+            Token::Answer answer = token_.process(apdu);
+            outcome.reply = std::move(answer.reply);
+            secretReply = answer.secretReply;
             break;
+        }
     }
-    if (trace_) trace_->reply(outcome.reply);
+    if (trace_) trace_->reply(outcome.reply, secretReply);
     return outcome;
 }
 

@@ -20,8 +20,8 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: vtoken init STATE_FILE [--serial HEX20] [--label TEXT] [--generation 1|2]\n"
     "                  [--max-block N] [--no-pin-counter-command] [--capacity BYTES]\n"
-    "       vtoken run STATE_FILE --vpcd HOST:PORT [--trace FILE] [--control SOCKET_PATH]\n"
-    "                  [--fault SPEC]...\n"
+    "       vtoken run STATE_FILE --vpcd HOST:PORT [--trace FILE [--show-secrets]]\n"
+    "                  [--control SOCKET_PATH] [--fault SPEC]... [--no-sync]\n"
     "       vtoken show STATE_FILE\n"
     "PINs for init come from VTOKEN_USER_PIN and VTOKEN_ADMIN_PIN.\n";
 
@@ -194,6 +194,8 @@ int run(std::span<const std::string_view> args) {
     const std::filesystem::path path(args[0]);
     ServerOptions serverOptions;
     std::optional<std::filesystem::path> tracePath;
+    bool showSecrets = false;
+    Sync sync = Sync::Full;
     std::vector<ControlRequest> faults;
     bool haveVpcd = false;
     Options opts(args.subspan(1));
@@ -211,6 +213,10 @@ int run(std::span<const std::string_view> args) {
             haveVpcd = true;
         } else if (option == "--trace") {
             tracePath = std::filesystem::path(opts.value(option));
+        } else if (option == "--show-secrets") {
+            showSecrets = true;
+        } else if (option == "--no-sync") {
+            sync = Sync::None;
         } else if (option == "--control") {
             serverOptions.controlSocket = std::filesystem::path(opts.value(option));
         } else if (option == "--fault") {
@@ -224,11 +230,12 @@ int run(std::span<const std::string_view> args) {
         }
     }
     if (!haveVpcd) throw UsageError("run needs --vpcd HOST:PORT");
+    if (showSecrets && !tracePath) throw UsageError("--show-secrets needs --trace FILE");
 
     Token token(loadStateFile(path),
-                [path](const TokenState& state) { saveStateFile(path, state); });
+                [path, sync](const TokenState& state) { saveStateFile(path, state, sync); });
     std::optional<TraceWriter> trace;
-    if (tracePath) trace.emplace(*tracePath);
+    if (tracePath) trace.emplace(*tracePath, showSecrets);
     CardSession session(token, trace ? &*trace : nullptr);
     for (const ControlRequest& fault : faults) session.apply(fault);
     Server server(session, serverOptions);

@@ -1,0 +1,11 @@
+#include "vtoken/command_families.h"
+
+namespace vtoken {
+
+void registerCommandFamilies(CommandTable& table) {
+    addFileCommands(table);
+    addSecurityCommands(table);
+    addDeviceCommands(table);
+}
+
+}  // namespace vtoken
