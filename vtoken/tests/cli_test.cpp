@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -131,6 +132,8 @@ TEST_F(CliTest, RefusesBadArgumentsWithAMessage) {
         {{"run", state()}, {}, "--vpcd"},
         {{"run", state(), "--vpcd", "localhost"}, {}, "HOST:PORT"},
         {{"run", state(), "--vpcd", "127.0.0.1:1", "--fault", "sw 80C6"}, {}, "--fault"},
+        {{"run", state(), "--serve", "vpcd:carrier:x"}, {}, "unknown link"},
+        {{"run", state(), "--vpcd", "127.0.0.1:1", "--show-secrets"}, {}, "--show-secrets needs"},
         {{"show", state()}, {}, "cannot open"},
     };
     for (const Case& c : cases) {
@@ -173,6 +176,39 @@ TEST_F(CliTest, RunServesTracesAndStopsOnSigterm) {
     // The update reached the state file.
     const TokenState saved = loadStateFile(state());
     EXPECT_EQ(saved.files.node(*saved.files.child(FileSystem::kRoot, 0x00E1)).body[0], 0x02);
+}
+
+// A front-end named on the command line: the vpcd protocol over a pseudo-terminal.
+TEST_F(CliTest, RunServesAFrontEndGivenAsFramerLinkAndAddress) {
+    ASSERT_EQ(run({"init", state()}).exitCode, 0);
+    const auto terminal = dir_ / "token";
+    const pid_t pid = spawn({"run", state(), "--serve", "vpcd:pty:" + terminal.string()});
+    for (int i = 0; i < 250 && !std::filesystem::is_symlink(terminal); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(std::filesystem::is_symlink(terminal));
+    {
+        UniqueFd host(::open(terminal.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        ASSERT_TRUE(host);
+        termios raw{};
+        ::tcgetattr(host.get(), &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(host.get(), TCSANOW, &raw);
+        const Bytes frame = testing::hex("0005 BFC400000A");
+        ASSERT_EQ(::write(host.get(), frame.data(), frame.size()), 7);
+        Bytes reply(14);
+        std::size_t done = 0;
+        while (done < reply.size() && testing::readable(host.get(), std::chrono::seconds(5))) {
+            const ssize_t n = ::read(host.get(), reply.data() + done, reply.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        EXPECT_EQ(reply, testing::hex("000C 0102030405060708090A 9000"));
+    }
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    const Result result = finish(pid);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(terminal)) << "the terminal's path outlived the token";
 }
 
 }  // namespace

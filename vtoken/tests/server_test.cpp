@@ -7,6 +7,7 @@
 
 #include "token_fixture.h"
 #include "vpcd_peer.h"
+#include "vtoken/vpcd_framer.h"
 
 namespace vtoken {
 namespace {
@@ -29,12 +30,13 @@ class ServerTest : public ::testing::Test {
     }
 
     void start(std::uint16_t port) {
-        ServerOptions options;
-        options.vpcdPort = port;
-        options.controlSocket = controlPath();
-        options.firstBackoff = 20ms;
-        options.maxBackoff = 100ms;
-        server_.emplace(session_, options);
+        std::vector<FrontEnd> frontEnds;
+        frontEnds.push_back(FrontEnd{makeConnectLink("127.0.0.1", port, Backoff{20ms, 100ms}),
+                                     std::make_unique<VpcdFramer>()});
+        start(std::move(frontEnds));
+    }
+    void start(std::vector<FrontEnd> frontEnds) {
+        server_.emplace(session_, std::move(frontEnds), ServerOptions{controlPath()});
         thread_ = std::thread([this] { server_->run(); });
     }
     void stop() {

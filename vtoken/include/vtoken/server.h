@@ -1,30 +1,32 @@
 #pragma once
 
-#include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <string>
+#include <vector>
 
 #include "vtoken/card_session.h"
+#include "vtoken/framer.h"
+#include "vtoken/link.h"
 
 namespace vtoken {
 
-struct ServerOptions {
-    std::string vpcdHost = "127.0.0.1";
-    std::uint16_t vpcdPort = 35963;
-    std::optional<std::filesystem::path> controlSocket;
-    std::chrono::milliseconds firstBackoff{100};
-    std::chrono::milliseconds maxBackoff{800};
+// One way the card is reached: a link crossed with the protocol spoken over it.
+struct FrontEnd {
+    std::unique_ptr<Link> link;
+    std::unique_ptr<Framer> framer;
 };
 
-// Serves the card to vpcd and answers the control channel, on one thread with poll():
-// connects to vpcd (retrying with back-off), answers control messages and APDUs, and keeps
-// the card out after a drop until "reinsert".
+struct ServerOptions {
+    std::optional<std::filesystem::path> controlSocket;
+};
+
+// Serves the card through its front-ends and answers the control channel, on one thread with
+// poll(). A drop fault pulls the card from every front-end until "reinsert".
 class Server {
   public:
-    Server(CardSession& session, ServerOptions options);  // throws std::system_error
+    // Opens every link and the control socket; throws std::system_error when one cannot be had.
+    Server(CardSession& session, std::vector<FrontEnd> frontEnds, ServerOptions options = {});
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

@@ -1,85 +1,26 @@
 #include "vtoken/server.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <list>
 #include <system_error>
+#include <utility>
 
+#include "socket_io.h"
+#include "vtoken/status_word.h"
 #include "vtoken/unique_fd.h"
 
 namespace vtoken {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr std::size_t kMaxControlLine = 4096;
-constexpr std::uint8_t kPowerOff = 0x00;
-constexpr std::uint8_t kPowerOn = 0x01;
-constexpr std::uint8_t kReset = 0x02;
-constexpr std::uint8_t kGetAtr = 0x04;
-
-[[noreturn]] void throwErrno(const std::string& what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
-
-bool sendAll(int fd, ByteView bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// vpcd writes the length and the payload separately; without QUICKACK before every read
-// the delayed ACK costs tens of milliseconds per message.
-bool receiveExactly(int fd, std::uint8_t* out, std::size_t length) {
-    std::size_t done = 0;
-    while (done < length) {
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-        const ssize_t n = ::recv(fd, out + done, length - done, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-UniqueFd connectTcp(const std::string& host, std::uint16_t port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return {};
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
-    for (addrinfo* a = list.get(); a; a = a->ai_next) {
-        UniqueFd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
-        if (!fd) continue;
-        if (::connect(fd.get(), a->ai_addr, a->ai_addrlen) != 0) continue;
-        const int one = 1;
-        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        // A peer that stalls in the middle of a message counts as gone.
-        timeval timeout{2, 0};
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        return fd;
-    }
-    return {};
-}
 
 UniqueFd listenUnix(const std::filesystem::path& path) {
     sockaddr_un address{};
@@ -92,38 +33,73 @@ UniqueFd listenUnix(const std::filesystem::path& path) {
     std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
     ::unlink(text.c_str());  // a socket left by a killed run
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd) throwErrno("control socket");
+    if (!fd) io::throwErrno("control socket");
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throwErrno("cannot bind control socket " + text);
+        io::throwErrno("cannot bind control socket " + text);
     }
-    if (::listen(fd.get(), 8) != 0) throwErrno("cannot listen on control socket " + text);
+    if (::listen(fd.get(), 8) != 0) io::throwErrno("cannot listen on control socket " + text);
     return fd;
 }
+
+ByteView textBytes(std::string_view text) {
+    return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// The card as the framers see it: the session behind trace and faults. Remembers a pull.
+class SessionPort : public CardPort {
+  public:
+    explicit SessionPort(CardSession& session) : session_(session) {}
+
+    std::optional<Bytes> command(ByteView apdu) override {
+        try {
+            CardSession::Outcome outcome = session_.exchange(apdu);
+            if (outcome.dropped) {
+                pulled_ = true;
+                return std::nullopt;
+            }
+            return std::move(outcome.reply);
+        } catch (...) {
+            // The token answers its own failures; this is the trace or memory. The card
+            // answers and goes on.
+            Bytes reply;
+            putU16(reply, sw::kNoPreciseDiagnosis);
+            return reply;
+        }
+    }
+    void powerOn() override {}
+    void powerOff() override { session_.token().powerOff(); }
+    void reset() override { session_.token().reset(); }
+    Bytes atr() override { return session_.token().atr(); }
+
+    bool takePull() { return std::exchange(pulled_, false); }
+
+  private:
+    CardSession& session_;
+    bool pulled_ = false;
+};
 
 }  // namespace
 
 struct Server::Impl {
-    enum class Link { Waiting, Connected, Pulled };
-
     struct ControlClient {
         UniqueFd fd;
         std::string buffer;
     };
 
     CardSession& session;
+    SessionPort port;
+    std::vector<FrontEnd> frontEnds;
     ServerOptions options;
     UniqueFd stopEvent;
     UniqueFd control;
     std::list<ControlClient> clients;
-    UniqueFd vpcd;
-    Link link = Link::Waiting;
-    Clock::time_point nextAttempt = Clock::now();
-    std::chrono::milliseconds backoff;
+    bool pulled = false;
 
-    Impl(CardSession& s, ServerOptions o)
-        : session(s), options(std::move(o)), backoff(options.firstBackoff) {
+    Impl(CardSession& s, std::vector<FrontEnd> f, ServerOptions o)
+        : session(s), port(s), frontEnds(std::move(f)), options(std::move(o)) {
         stopEvent = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (!stopEvent) throwErrno("eventfd");
+        if (!stopEvent) io::throwErrno("eventfd");
+        for (FrontEnd& frontEnd : frontEnds) frontEnd.link->open();
         if (options.controlSocket) control = listenUnix(*options.controlSocket);
     }
 
@@ -131,77 +107,70 @@ struct Server::Impl {
         if (options.controlSocket && control) ::unlink(options.controlSocket->c_str());
     }
 
-    void tryConnect() {
-        vpcd = connectTcp(options.vpcdHost, options.vpcdPort);
-        if (vpcd) {
-            link = Link::Connected;
-            backoff = options.firstBackoff;
-            return;
+    // The card left the reader: volatile state goes with it, and no host reaches it. The
+    // front-end whose host pulled it goes last, so that by the time that host sees its
+    // connection end the card is gone from every other front-end too.
+    void pullCard(FrontEnd& trigger) {
+        pulled = true;
+        for (FrontEnd& frontEnd : frontEnds) {
+            if (&frontEnd != &trigger) frontEnd.link->pull();
         }
-        nextAttempt = Clock::now() + backoff;
-        backoff = std::min(backoff * 2, options.maxBackoff);
-    }
-
-    // The card left the reader: volatile state goes with it.
-    void disconnect(Link next) {
-        vpcd.reset();
+        trigger.link->pull();
+        for (FrontEnd& frontEnd : frontEnds) frontEnd.framer->restart();
         session.token().powerOff();
-        link = next;
-        nextAttempt = Clock::now() + backoff;
     }
 
-    bool sendFrame(ByteView payload) {
-        Bytes frame;
-        putU16(frame, static_cast<std::uint16_t>(payload.size()));
-        frame.insert(frame.end(), payload.begin(), payload.end());
-        return sendAll(vpcd.get(), frame);
+    void reinsertCard() {
+        if (!pulled) return;
+        pulled = false;
+        for (FrontEnd& frontEnd : frontEnds) {
+            frontEnd.framer->restart();
+            frontEnd.link->reinsert();
+        }
     }
 
-    void serveVpcd() {
-        std::uint8_t header[2];
-        if (!receiveExactly(vpcd.get(), header, sizeof header)) return disconnect(Link::Waiting);
-        Bytes payload(readU16(header, 0));
-        if (!receiveExactly(vpcd.get(), payload.data(), payload.size())) {
-            return disconnect(Link::Waiting);
+    void hostLeft(FrontEnd& frontEnd) {
+        frontEnd.framer->restart();
+        if (frontEnd.link->hostLossPowersOff()) session.token().powerOff();
+    }
+
+    void serve(FrontEnd& frontEnd) {
+        LinkEvent event = frontEnd.link->service();
+        switch (event.kind) {
+            case LinkEvent::Kind::Nothing:
+                return;
+            case LinkEvent::Kind::HostArrived:
+                frontEnd.framer->restart();
+                return;
+            case LinkEvent::Kind::HostLeft:
+                return hostLeft(frontEnd);
+            case LinkEvent::Kind::Data:
+                break;
         }
-        if (payload.size() == 1) {
-            switch (payload[0]) {
-                case kPowerOff:
-                    session.token().powerOff();
-                    break;
-                case kPowerOn:
-                    break;
-                case kReset:
-                    session.token().reset();
-                    break;
-                case kGetAtr:
-                    if (!sendFrame(session.token().atr())) disconnect(Link::Waiting);
-                    break;
-                default:
-                    break;
-            }
-            return;
+        Bytes out;
+        try {
+            out = frontEnd.framer->receive(event.data, port);
+        } catch (const FramingError&) {
+            // Not this protocol: end the connection, as a reader would on garbage.
+            frontEnd.link->dropHost();
+            return hostLeft(frontEnd);
         }
-        if (payload.empty()) return;
-        const CardSession::Outcome outcome = session.exchange(payload);
-        if (outcome.dropped) return disconnect(Link::Pulled);
-        if (!sendFrame(outcome.reply)) disconnect(Link::Waiting);
+        if (port.takePull()) return pullCard(frontEnd);
+        if (!out.empty() && !frontEnd.link->send(out)) hostLeft(frontEnd);
     }
 
     std::string handleRequest(std::string_view line) {
         try {
             const ControlRequest request = parseControlRequest(line);
             if (std::holds_alternative<control::Reinsert>(request)) {
-                if (link == Link::Pulled) {
-                    link = Link::Waiting;
-                    backoff = options.firstBackoff;
-                    nextAttempt = Clock::now();
-                }
+                reinsertCard();
             } else {
                 session.apply(request);
             }
             return "ok\n";
         } catch (const ControlSyntaxError& e) {
+            return std::string("error: ") + e.what() + "\n";
+        } catch (const std::exception& e) {
             return std::string("error: ") + e.what() + "\n";
         }
     }
@@ -218,16 +187,10 @@ struct Server::Impl {
             const std::string answer =
                 handleRequest(std::string_view(client.buffer).substr(0, newline));
             client.buffer.erase(0, newline + 1);
-            if (!sendAll(client.fd.get(),
-                         ByteView(reinterpret_cast<const std::uint8_t*>(answer.data()),
-                                  answer.size()))) {
-                return false;
-            }
+            if (!io::sendAll(client.fd.get(), textBytes(answer))) return false;
         }
         if (client.buffer.size() > kMaxControlLine) {
-            const std::string_view answer = "error: request line too long\n";
-            sendAll(client.fd.get(),
-                    ByteView(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size()));
+            io::sendAll(client.fd.get(), textBytes("error: request line too long\n"));
             return false;
         }
         return true;
@@ -243,31 +206,42 @@ struct Server::Impl {
 
     void run() {
         for (;;) {
-            if (link == Link::Waiting && Clock::now() >= nextAttempt) tryConnect();
-
             std::vector<pollfd> fds;
             fds.push_back({stopEvent.get(), POLLIN, 0});
-            const bool watchVpcd = link == Link::Connected;
-            if (watchVpcd) fds.push_back({vpcd.get(), POLLIN, 0});
+            // Front-end i is watched at fds[watched[i]] when it has a descriptor.
+            std::vector<std::optional<std::size_t>> watched;
+            std::optional<LinkClock::time_point> wake;
+            for (const FrontEnd& frontEnd : frontEnds) {
+                const int fd = frontEnd.link->descriptor();
+                watched.push_back(fd >= 0 ? std::optional(fds.size()) : std::nullopt);
+                if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+                if (auto due = frontEnd.link->deadline())
+                    wake = wake ? std::min(*wake, *due) : *due;
+            }
+            const std::size_t controlAt = fds.size();
             if (control) fds.push_back({control.get(), POLLIN, 0});
             const std::size_t firstClient = fds.size();
             for (const ControlClient& client : clients) fds.push_back({client.fd.get(), POLLIN, 0});
 
             int timeout = -1;
-            if (link == Link::Waiting) {
+            if (wake) {
                 const auto wait =
-                    std::chrono::ceil<std::chrono::milliseconds>(nextAttempt - Clock::now());
+                    std::chrono::ceil<std::chrono::milliseconds>(*wake - LinkClock::now());
                 timeout = static_cast<int>(std::max<std::int64_t>(0, wait.count()));
             }
             if (::poll(fds.data(), fds.size(), timeout) < 0) {
                 if (errno == EINTR) continue;
-                throwErrno("poll");
+                io::throwErrno("poll");
             }
             if (fds[0].revents) return;
 
-            std::size_t next = 1;
-            if (watchVpcd && fds[next++].revents) serveVpcd();
-            if (control && fds[next++].revents) acceptClients();
+            const auto now = LinkClock::now();
+            for (std::size_t i = 0; i < frontEnds.size(); ++i) {
+                const bool ready = watched[i] && fds[*watched[i]].revents;
+                const auto due = frontEnds[i].link->deadline();
+                if (ready || (due && *due <= now)) serve(frontEnds[i]);
+            }
+            if (control && fds[controlAt].revents) acceptClients();
             auto client = clients.begin();
             for (std::size_t i = firstClient; i < fds.size(); ++i) {
                 const bool alive = !fds[i].revents || serveClient(*client);
@@ -277,8 +251,8 @@ struct Server::Impl {
     }
 };
 
-Server::Server(CardSession& session, ServerOptions options)
-    : impl_(std::make_unique<Impl>(session, std::move(options))) {}
+Server::Server(CardSession& session, std::vector<FrontEnd> frontEnds, ServerOptions options)
+    : impl_(std::make_unique<Impl>(session, std::move(frontEnds), std::move(options))) {}
 
 Server::~Server() = default;
 

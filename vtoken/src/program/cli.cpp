@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vtoken/card_session.h"
+#include "vtoken/front_end_spec.h"
 #include "vtoken/server.h"
 #include "vtoken/state_file.h"
 #include "vtoken/token.h"
@@ -20,8 +21,10 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: vtoken init STATE_FILE [--serial HEX20] [--label TEXT] [--generation 1|2]\n"
     "                  [--max-block N] [--no-pin-counter-command] [--capacity BYTES]\n"
-    "       vtoken run STATE_FILE --vpcd HOST:PORT [--trace FILE [--show-secrets]]\n"
-    "                  [--control SOCKET_PATH] [--fault SPEC]... [--no-sync]\n"
+    "       vtoken run STATE_FILE (--vpcd HOST:PORT | --serve FRAMER:LINK:ADDRESS)...\n"
+    "                  [--trace FILE [--show-secrets]] [--control SOCKET_PATH]\n"
+    "                  [--fault SPEC]... [--no-sync]\n"
+    "         LINK: connect HOST:PORT, listen HOST:PORT, pty PATH\n"
     "       vtoken show STATE_FILE\n"
     "PINs for init come from VTOKEN_USER_PIN and VTOKEN_ADMIN_PIN.\n";
 
@@ -193,24 +196,22 @@ int run(std::span<const std::string_view> args) {
     if (args.empty()) throw UsageError("run needs STATE_FILE");
     const std::filesystem::path path(args[0]);
     ServerOptions serverOptions;
+    std::vector<FrontEnd> frontEnds;
     std::optional<std::filesystem::path> tracePath;
     bool showSecrets = false;
     Sync sync = Sync::Full;
     std::vector<ControlRequest> faults;
-    bool haveVpcd = false;
     Options opts(args.subspan(1));
     while (opts.more()) {
         const std::string_view option = opts.next();
-        if (option == "--vpcd") {
-            const std::string_view value = opts.value(option);
-            const std::size_t colon = value.rfind(':');
-            if (colon == std::string_view::npos || colon == 0) {
-                throw UsageError("--vpcd: expected HOST:PORT");
+        if (option == "--vpcd" || option == "--serve") {
+            const std::string value(opts.value(option));
+            try {
+                frontEnds.push_back(
+                    makeFrontEnd(option == "--vpcd" ? "vpcd:connect:" + value : value));
+            } catch (const std::invalid_argument& e) {
+                throw UsageError(std::string(option) + ": " + e.what());
             }
-            serverOptions.vpcdHost = std::string(value.substr(0, colon));
-            serverOptions.vpcdPort =
-                static_cast<std::uint16_t>(parseNumber(value.substr(colon + 1), 1, 65535, option));
-            haveVpcd = true;
         } else if (option == "--trace") {
             tracePath = std::filesystem::path(opts.value(option));
         } else if (option == "--show-secrets") {
@@ -229,7 +230,9 @@ int run(std::span<const std::string_view> args) {
             throw UsageError("run: unknown option " + std::string(option));
         }
     }
-    if (!haveVpcd) throw UsageError("run needs --vpcd HOST:PORT");
+    if (frontEnds.empty()) {
+        throw UsageError("run needs a front-end: --vpcd HOST:PORT or --serve FRAMER:LINK:ADDRESS");
+    }
     if (showSecrets && !tracePath) throw UsageError("--show-secrets needs --trace FILE");
 
     Token token(loadStateFile(path),
@@ -238,7 +241,7 @@ int run(std::span<const std::string_view> args) {
     if (tracePath) trace.emplace(*tracePath, showSecrets);
     CardSession session(token, trace ? &*trace : nullptr);
     for (const ControlRequest& fault : faults) session.apply(fault);
-    Server server(session, serverOptions);
+    Server server(session, std::move(frontEnds), serverOptions);
     StopSignals signals(server);
     server.run();
     return 0;
