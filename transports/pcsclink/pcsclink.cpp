@@ -2,12 +2,12 @@
 // Every exported function catches everything: no exception may reach a C caller.
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "identification.h"
 #include "pcsc_adapter.h"
 #include "pcsc_result.h"
 #include "platform/named_mutex.h"
+#include "platform/secure_wipe.h"
 #include "reader_registry.h"
 #include "transports/transport.h"
 
@@ -57,6 +57,23 @@ class CardGuard {
   private:
     pcsc::Card card_;
     bool armed_ = true;
+};
+
+// The reply of one exchange. A reply may carry key material or deciphered data, so what the
+// card wrote is wiped before the memory goes back to the heap (all of it when the transmit
+// failed and nobody said how much that was).
+class ReceiveBuffer {
+  public:
+    ReceiveBuffer() : bytes_(std::make_unique_for_overwrite<std::uint8_t[]>(kReceiveBufferSize)) {}
+    ~ReceiveBuffer() { platform::secureWipe(bytes_.get(), filled_); }
+    ReceiveBuffer(const ReceiveBuffer&) = delete;
+    ReceiveBuffer& operator=(const ReceiveBuffer&) = delete;
+    std::uint8_t* data() { return bytes_.get(); }
+    void filled(std::size_t length) { filled_ = length; }
+
+  private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t filled_ = kReceiveBufferSize;
 };
 
 const SCARD_IO_REQUEST* pciFor(pcsc::Dword protocol) {
@@ -114,9 +131,11 @@ std::int32_t doCommand(TransportHandle* handle, const std::uint8_t* command,
         return -1;
     }
 
-    // One buffer per thread: no 20 KB allocation and clearing on every exchange.
-    thread_local std::vector<std::uint8_t> received(kReceiveBufferSize);
-    pcsc::Dword receivedLength = static_cast<pcsc::Dword>(received.size());
+    // A buffer per call: a thread_local one would be destroyed by mingw's emulated TLS in an
+    // order that crashes a DLL unloaded by its host, and the allocation costs nothing next to
+    // a PC/SC round trip.
+    ReceiveBuffer received;
+    pcsc::Dword receivedLength = static_cast<pcsc::Dword>(kReceiveBufferSize);
     pcsc::Long rv = SCARD_S_SUCCESS;
     {
         // Serialises this token's exchanges across every process that uses it.
@@ -128,13 +147,14 @@ std::int32_t doCommand(TransportHandle* handle, const std::uint8_t* command,
     }
     // A card that dies between command and answer can leave the transmit "successful" with
     // no status word: that is a lost device as much as a transmit error is.
-    if (rv != SCARD_S_SUCCESS || receivedLength < 2 || receivedLength > received.size()) {
+    if (rv != SCARD_S_SUCCESS || receivedLength < 2 || receivedLength > kReceiveBufferSize) {
         return TRANSPORT_DEVICE_LOST;
     }
+    received.filled(receivedLength);
     const std::size_t dataLength = receivedLength - 2;
     std::memcpy(reply, received.data(), dataLength);
     *replyLength = static_cast<std::int32_t>(dataLength);
-    return received[dataLength] * 256 + received[dataLength + 1];
+    return received.data()[dataLength] * 256 + received.data()[dataLength + 1];
 }
 
 }  // namespace
