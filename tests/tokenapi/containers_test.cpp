@@ -122,7 +122,7 @@ TEST_F(ContainersTest, TheDirectoryHoldsFourNamedContainers) {
         clearTrace();
         ContainerHandle* c = createContainer("box" + std::to_string(n));
         ASSERT_NE(c, nullptr);
-        EXPECT_EQ(c->bytes,
+        EXPECT_EQ(c->bytes().raw,
                   (std::array<uint8_t, 7>{0xAD, static_cast<uint8_t>(0xF0 + n), 0, 0, 0, 0, 0}));
         // The new container's flag bytes start cleared.
         const std::string offset4 = hexOf({static_cast<uint8_t>(4 * (n - 1))});
@@ -162,14 +162,14 @@ TEST_F(ContainersTest, OnlyCreatedContainersAreDestroyedAndTheirHandlesDie) {
     EXPECT_EQ(X_CloseContainer(device(), made), XR_BAD_CONTAINER);
     ContainerHandle* again = createContainer("temporary");
     ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->bytes[1], 0xF1);
+    EXPECT_EQ(again->bytes().raw[1], 0xF1);
 
     ASSERT_EQ(X_ClearSecureState(device()), 0);
     EXPECT_EQ(X_DestroyContainer(device(), again), XR_NOT_VERIFIED);
 }
 
 TEST_F(ContainersTest, PointersThatAreNoLiveHandleAreRefused) {
-    ContainerHandle foreign;  // never handed out
+    ContainerHandle foreign{tokenapi::ContainerBytes{}};  // never handed out
     uint32_t word = 0;
     uint8_t root = 0;
     const Bytes cert = certificate(10, 1);
@@ -286,7 +286,7 @@ TEST_F(ContainersTest, CertificateTypesOutsideTheirSetAreRefused) {
     uint8_t buffer[2048];
     uint32_t length = 0;
     clearTrace();
-    for (uint32_t type : {0u, 3u, 0x101u}) {
+    for (uint32_t type : {0u, 4u, 0x101u}) {
         SCOPED_TRACE(type);
         EXPECT_EQ(X_ImportUserCert(device(), first, type, cert.data(), 10), XR_UNSUPPORTED);
         EXPECT_EQ(X_ExportUserCert(device(), first, type, buffer, &length), XR_UNSUPPORTED);
@@ -294,6 +294,29 @@ TEST_F(ContainersTest, CertificateTypesOutsideTheirSetAreRefused) {
     EXPECT_EQ(X_ImportUserCert(device(), first, 1, cert.data(), 0), XR_BAD_PARAMETER);
     EXPECT_EQ(X_ImportUserCert(device(), first, 1, nullptr, 10), XR_BAD_PARAMETER);
     EXPECT_TRUE(sentCommands().empty());
+}
+
+// Type 3 of the user-certificate calls is the root certificate, as in the import they share
+// with the root-certificate calls.
+TEST_F(ContainersTest, Type3OfTheUserCertificateCallsIsTheRootCertificate) {
+    ContainerHandle* first = openContainer(containerName('1'));
+    verifyUser();
+    const Bytes root = certificate(300, 7);
+    clearTrace();
+    ASSERT_EQ(X_ImportUserCert(device(), first, 3, root.data(), 300), 0);
+    EXPECT_EQ(sentStartingWith("00A4000002001C").size(), 1u) << "the root certificate's file";
+    EXPECT_EQ(sentStartingWith("00D600000110"), std::vector<std::string>{"00D600000110"})
+        << "its flag in 001B";
+    uint8_t flag = 0;
+    uint32_t word = 0;
+    ASSERT_EQ(X_GetContainerInfoEx(device(), first, &word, &flag), 0);
+    EXPECT_EQ(flag, 0x10);
+    EXPECT_EQ(exportCert(first, 3), std::make_pair(0, root));
+    Bytes buffer(2048, 0xEE);
+    uint32_t length = 0;
+    ASSERT_EQ(X_ExportUserCert(device(), first, 3, buffer.data(), &length), 0);
+    buffer.resize(length);
+    EXPECT_EQ(buffer, root);
 }
 
 TEST_F(ContainersTest, InformationWordComesFromTheHandleAlone) {
@@ -317,7 +340,7 @@ TEST_F(ContainersTest, InformationWordComesFromTheHandleAlone) {
         EXPECT_EQ(word, c.word);
         EXPECT_EQ(root, c.bytes[6]);
         EXPECT_EQ(info(handle), c.word);
-        tokenapi::freeContainer(handle);
+        tokenapi::containerHandles().retire(handle);
     }
     EXPECT_TRUE(sentCommands().empty());
 }
@@ -338,14 +361,15 @@ TEST_F(ContainersTest, OpeningReportsTheDirectoryKeyPairAndCertificate) {
     clearTrace();
     ContainerHandle* second = openContainer(containerName('2'));
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->bytes, (std::array<uint8_t, 7>{0xDD, 0xF2, 0x10, 0x10, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(second->bytes().raw,
+              (std::array<uint8_t, 7>{0xDD, 0xF2, 0x10, 0x10, 0x00, 0x00, 0x00}));
     EXPECT_EQ(info(second), kKey1 | kCert1);
     EXPECT_EQ(sentCommands(),
               (std::vector<std::string>{selectOf("3F00"), selectOf("DDF2"), "00B0870101",
                                         selectOf("0003"), "00B0000002"}));
 
     ContainerHandle* first = openContainer(containerName('1'));
-    EXPECT_EQ(first->bytes, (std::array<uint8_t, 7>{0xDD, 0xF1, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(first->bytes().raw, (std::array<uint8_t, 7>{0xDD, 0xF1, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(ContainersTest, OnlyAStoredLengthFromOneTo2048CountsAsACertificate) {
@@ -518,7 +542,8 @@ TEST_F(ContainersTest, NamedContainersAreFoundAgainByALaterRun) {
 
     ContainerHandle* found = nullptr;
     ASSERT_EQ(X_OpenNamedContainer(device(), "second", &found), 0);
-    EXPECT_EQ(found->bytes, (std::array<uint8_t, 7>{0xAD, 0xF2, 0x10, 0x00, 0x00, 0x00, 0x10}));
+    EXPECT_EQ(found->bytes().raw,
+              (std::array<uint8_t, 7>{0xAD, 0xF2, 0x10, 0x00, 0x00, 0x00, 0x10}));
     EXPECT_EQ(exportCert(found, 1), std::make_pair(0, cert));
     EXPECT_EQ(exportCert(found, 3), std::make_pair(0, root));
     ASSERT_EQ(X_DestroyContainer(device(), found), 0);

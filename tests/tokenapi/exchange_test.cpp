@@ -1,6 +1,8 @@
 // The exchange path and the common operation pattern, against the replay transport.
 #include <gtest/gtest.h>
 
+#include <span>
+#include <type_traits>
 #include <vector>
 
 #include "apdu.h"
@@ -9,10 +11,20 @@
 #include "replay_transport.h"
 #include "tokenapi.h"
 
-using tokenapi::Bytes;
 using tokenapi::Command;
+using tokenapi::FollowUp;
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Commands and replies of the exchange path carry PIN proofs, key records and key material:
+// their storage must be the kind that wipes itself (tested in the crypto tests).
+static_assert(std::is_same_v<tokenapi::Bytes, tokenapi::crypto::SecureBytes>);
+
+Bytes plain(std::span<const uint8_t> bytes) {
+    return Bytes(bytes.begin(), bytes.end());
+}
 
 Bytes filled(size_t n, uint8_t v = 0xAB) {
     return Bytes(n, v);
@@ -54,8 +66,7 @@ TEST(CommandFraming, EachFormLaysOutItsLengthField) {
          {0xBF, 0x74, 0x00, 0x01, 0x00}},
     };
     for (const auto& c : cases) {
-        auto bytes = c.command.bytes();
-        EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), c.expected) << c.name;
+        EXPECT_EQ(plain(c.command.bytes()), c.expected) << c.name;
     }
     EXPECT_EQ(cases[0].command.bytes().size(), 205u);
     EXPECT_EQ(cases[1].command.bytes().size(), 263u);
@@ -87,20 +98,20 @@ TEST_F(ReplayTest, StatusWordRules) {
         {"select succeeds on 61xx", tokenapi::cmd::select(0xFFEE), {{0x6112}}, 0, {}, {}},
         {"select fails on 6A82", tokenapi::cmd::select(0xFFEE), {{0x6A82}}, 0x6A82, {}, {}},
         {"read binary fails on 61xx", tokenapi::cmd::readBinary(0, 1), {{0x6112}}, 0x6112, {}, {}},
-        {"80 C6 fetches its reply with GET RESPONSE Le = SW2",
-         Command::header(0x80, 0xC6, 0, 0, 0),
+        {"61xx fetched with GET RESPONSE Le = SW2 when the command says so",
+         Command::header(0x80, 0xC6, 0, 0, 0).following(FollowUp::Fetch61xx),
          {{0x6105}, {0x9000, {1, 2, 3, 4, 5}}},
          0,
          {1, 2, 3, 4, 5},
          {{0x00, 0xC0, 0x00, 0x00, 0x05}}},
-        {"80 F6 fetches 128 bytes after 6180",
-         Command::extendedFixed256(0x80, 0xF6, 0, 0, filled(8)),
+        {"6180 fetched as 128 bytes when the command says so",
+         Command::extendedFixed256(0x80, 0xF6, 0, 0, filled(8)).following(FollowUp::Fetch6180),
          {{0x6180}, {0x9000, data128}},
          0,
          data128,
          {{0x00, 0xC0, 0x00, 0x00, 0x80}}},
-        {"80 F8 with another 61xx is a failure",
-         Command::extendedFixed256(0x80, 0xF8, 0, 0, filled(8)),
+        {"a command fetching after 6180 fails on another 61xx",
+         Command::extendedFixed256(0x80, 0xF8, 0, 0, filled(8)).following(FollowUp::Fetch6180),
          {{0x6110}},
          0x6110,
          {},
@@ -111,6 +122,20 @@ TEST_F(ReplayTest, StatusWordRules) {
          0x6105,
          {},
          {}},
+        // The rule rides on the command, never on its bytes: the same bytes without it fetch
+        // nothing.
+        {"80 C6 without the declared rule passes 61xx through",
+         Command::header(0x80, 0xC6, 0, 0, 0),
+         {{0x6105}},
+         0x6105,
+         {},
+         {}},
+        {"a declared fetch offers the command's own reply buffer",
+         Command::header(0x80, 0xC6, 0, 0, 0).following(FollowUp::Fetch61xx).offering(4),
+         {{0x6105}, {0x9000, {1, 2, 3, 4, 5}}},
+         -1,
+         {},
+         {{0x00, 0xC0, 0x00, 0x00, 0x05}}},
         {"transport failure passes through", tokenapi::cmd::serialNumber(), {{-1}}, -1, {}, {}},
         // 00 00 is no status word a token sends; passed up unchanged it would read as success.
         {"status word 0000 is not success",
@@ -138,7 +163,7 @@ TEST_F(ReplayTest, StatusWordRules) {
         s.replies.assign(c.replies.begin(), c.replies.end());
         tokenapi::Response r = tokenapi::transmit(&transport, c.command);
         EXPECT_EQ(r.result, c.result) << c.name;
-        EXPECT_EQ(r.data, c.data) << c.name;
+        EXPECT_EQ(plain(r.value), c.data) << c.name;
         ASSERT_EQ(s.sent.size(), 1 + c.sent.size()) << c.name;
         for (size_t i = 0; i < c.sent.size(); ++i) EXPECT_EQ(s.sent[1 + i], c.sent[i]) << c.name;
     }
@@ -272,6 +297,23 @@ TEST_F(DeviceTest, TransmitCmdPassesStatusWordsAndRefusesOverlongReplies) {
     EXPECT_EQ(replyLength, 6u);  // what the caller would have needed
     EXPECT_EQ(status, 0x9000);
 
+    // The reply comes with every status word, whatever its first byte.
+    s.replies.push_back({0x4321, {7, 8}});
+    replyLength = sizeof reply;
+    EXPECT_EQ(X_TransmitCmd(device, apdu, sizeof apdu, reply, &replyLength, &status), 0);
+    EXPECT_EQ(status, 0x4321);
+    ASSERT_EQ(replyLength, 2u);
+    EXPECT_EQ(reply[0], 7);
+    EXPECT_EQ(reply[1], 8);
+
+    // A length no transport can reply with (the exchange's whole buffer, as it went in) is no
+    // reply at all: nothing of that buffer reaches the caller.
+    s.replies.push_back({0x0005, {}, 64 * 1024});
+    replyLength = sizeof reply;
+    EXPECT_EQ(X_TransmitCmd(device, apdu, sizeof apdu, reply, &replyLength, &status), 0);
+    EXPECT_EQ(status, -1);
+    EXPECT_EQ(replyLength, 0u);
+
     // A lost device is reported through the status and does not drop the handle's lock.
     s.replies.push_back({0x10001});
     replyLength = sizeof reply;
@@ -360,7 +402,7 @@ TEST_F(DeviceTest, SecurityStateByGeneration) {
     for (const auto& c : cases) {
         s.sent.clear();
         s.replies.assign(c.replies.begin(), c.replies.end());
-        device->userVerified = 7;  // neither value: shows whether the flag was written
+        device->setUserVerified(7);  // neither value: shows whether the flag was written
         uint8_t state = 0xEE;
         uint32_t length = 0;
         EXPECT_EQ(X_GetDEVInfo(device, XINFO_SECURITY_STATE, &state, &length), c.result) << c.name;
@@ -368,10 +410,10 @@ TEST_F(DeviceTest, SecurityStateByGeneration) {
         if (c.result == 0) {
             EXPECT_EQ(state, c.state) << c.name;
             EXPECT_EQ(length, 1u) << c.name;
-            EXPECT_EQ(device->userVerified, c.state) << c.name;
+            EXPECT_EQ(device->verified().user, c.state) << c.name;
         } else {
             EXPECT_EQ(state, 0xEE) << c.name;
-            EXPECT_EQ(device->userVerified, 7u) << c.name;
+            EXPECT_EQ(device->verified().user, 7u) << c.name;
         }
         if (c.commands == 4) {
             const Bytes rewrite = concat({{0x00, 0xDC, 0x01, 0x04, 0x80}, record128});

@@ -47,8 +47,8 @@ std::string keyRecordHex(std::string_view pin) {
 
 class PinTest : public FreshToken {
   protected:
-    uint32_t userFlag() { return device()->userVerified; }
-    uint32_t adminFlag() { return device()->adminVerified; }
+    uint32_t userFlag() { return device()->verified().user; }
+    uint32_t adminFlag() { return device()->verified().admin; }
 };
 
 TEST_F(PinTest, SixteenBytesAreAPinAndSeventeenAreRefusedBeforeAnyExchange) {
@@ -321,8 +321,8 @@ TEST_F(PinTest, VerifiedFlagsFollowEveryTransition) {
     verifyUser();
     DeviceHandle* second = nullptr;
     ASSERT_EQ(X_ConnectDEV(&second, 0), 0);
-    EXPECT_EQ(second->userVerified, 1u);
-    EXPECT_EQ(second->adminVerified, 0u);
+    EXPECT_EQ(second->verified().user, 1u);
+    EXPECT_EQ(second->verified().admin, 0u);
     X_DisConnectDEV(second);
 
     clearTrace();

@@ -1,6 +1,7 @@
 #include "replay_transport.h"
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 
 #include "transports/transport.h"
@@ -14,6 +15,11 @@ Script& script() {
 
 namespace {
 
+std::mutex& scriptLock() {
+    static std::mutex m;
+    return m;
+}
+
 int32_t enumerate(int32_t* count, int32_t devices) {
     *count = devices;
     return 0;
@@ -22,6 +28,7 @@ int32_t enumerate(int32_t* count, int32_t devices) {
 int32_t connect(char tag, TransportHandle** handle, int32_t index, int32_t devices) {
     if (index < 0 || index >= devices) return -1;
     *handle = new TransportHandle{tag, 1, nullptr};
+    std::lock_guard guard(scriptLock());
     ++replay::script().connects;
     replay::script().connected.emplace_back(tag, index);
     return 0;
@@ -31,17 +38,27 @@ int32_t disconnect(char tag, TransportHandle* handle) {
     if (handle == nullptr) return 0;
     if (handle->tag != tag) return -1;
     delete handle;
+    std::lock_guard guard(scriptLock());
     ++replay::script().disconnects;
     return 0;
 }
 
 int32_t doCommand(const uint8_t* command, int32_t length, uint8_t* reply, int32_t* replyLength) {
     auto& s = replay::script();
-    s.sent.emplace_back(command, command + length);
+    const std::vector<uint8_t> sent(command, command + length);
+    std::function<void(const std::vector<uint8_t>&)> during;
+    {
+        std::lock_guard guard(scriptLock());
+        s.sent.push_back(sent);
+        during = s.duringExchange;
+    }
+    if (during) during(sent);
+    std::unique_lock guard(scriptLock());
     if (s.throwOnExchange) throw std::bad_alloc();
     if (s.replies.empty()) return -1;
     replay::Reply r = s.replies.front();
     s.replies.pop_front();
+    guard.unlock();
     std::copy(r.data.begin(), r.data.end(), reply);
     *replyLength = r.reportedLength >= 0 ? r.reportedLength : static_cast<int32_t>(r.data.size());
     return r.result;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -28,11 +29,16 @@ struct Script {
     // DoCommand throws std::bad_alloc: where an allocation failure inside the key API would
     // leave the exchange path.
     bool throwOnExchange = false;
+    // Called with each command before its reply is taken, outside the transport's own lock:
+    // a test can hold an exchange there while other threads act on the same handle.
+    std::function<void(const std::vector<uint8_t>&)> duringExchange;
     int connects = 0;
     int disconnects = 0;
 };
 
-// The script the replay transport runs; reset it between tests.
+// The script the replay transport runs; reset it between tests. The transport's functions may
+// run on several threads at once and take a lock of their own around every access; a test
+// changes the script only while no other thread uses the transport.
 Script& script();
 
 }  // namespace replay

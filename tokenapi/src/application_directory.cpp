@@ -27,7 +27,7 @@ uint16_t pinDirectoryFor(uint32_t effectiveType) {
     return effectiveType == 2 ? kSecondApplication : kFirstApplication;
 }
 
-int32_t selectApplication(Session& session, uint16_t directory) {
+int32_t selectApplication(LockedDevice& session, uint16_t directory) {
     if (int32_t r = session.select(kMasterFile); r != 0) return r;
     return session.select(directory);
 }

@@ -33,6 +33,6 @@ uint32_t effectivePinType(uint32_t type);
 uint16_t pinDirectoryFor(uint32_t effectiveType);
 
 // SELECT 3F00 then the directory; the first failing result.
-int32_t selectApplication(Session& session, uint16_t directory);
+int32_t selectApplication(LockedDevice& session, uint16_t directory);
 
 }  // namespace tokenapi

@@ -15,14 +15,17 @@ namespace {
 
 constexpr size_t kPiece = 128;
 
-std::optional<CertKind> userCertKind(uint32_t type) {
+// Import and export of user certificates take the types 1 and 2, and 3 for the root
+// certificate, as the import and export of root certificates do.
+std::optional<CertKind> certKind(uint32_t type) {
     if (type == 1) return CertKind::Type1;
     if (type == 2) return CertKind::Type2;
+    if (type == 3) return CertKind::Root;
     return std::nullopt;
 }
 
 // Sets or clears a certificate's flag byte in 001A (user types) or 001B (root).
-int32_t writeCertFlag(Session& s, uint8_t n, CertKind kind, uint8_t value) {
+int32_t writeCertFlag(LockedDevice& s, uint8_t n, CertKind kind, uint8_t value) {
     if (kind == CertKind::Root) {
         if (int32_t r = s.select(kRootFlags); r != 0) return r;
         const uint8_t flag[1] = {value};
@@ -32,13 +35,14 @@ int32_t writeCertFlag(Session& s, uint8_t n, CertKind kind, uint8_t value) {
     const auto offset = static_cast<uint16_t>(4 * (n - 1));
     Response flags = s.send(cmd::readBinary(offset, 4));
     if (!flags.ok()) return flags.result;
-    if (flags.data.size() != 4) return -1;
-    flags.data[keyFlagsCertOffset(kind)] = value;
-    return s.send(cmd::updateBinary(offset, flags.data)).result;
+    if (flags.value.size() != 4) return -1;
+    flags.value[keyFlagsCertOffset(kind)] = value;
+    return s.send(cmd::updateBinary(offset, flags.value)).result;
 }
 
-int32_t importCertificate(Session& s, ContainerHandle* container, const ContainerBytes& handle,
-                          CertKind kind, ByteView cert) {
+int32_t importCertificate(LockedDevice& s, ContainerHandle& container, CertKind kind,
+                          ByteView cert) {
+    const ContainerBytes handle = container.bytes();
     if (int32_t r = selectApplication(s, certificateDirectory(handle)); r != 0) return r;
     if (int32_t r = s.select(certificateFile(handle, kind)); r != 0) return r;
     const uint8_t length[2] = {static_cast<uint8_t>(cert.size() >> 8),
@@ -48,18 +52,18 @@ int32_t importCertificate(Session& s, ContainerHandle* container, const Containe
     if (int32_t r = writeCertFlag(s, handle.number(), kind, ContainerBytes::kPresent); r != 0) {
         return r;
     }
-    setContainerByte(container, handleCertByte(kind), ContainerBytes::kPresent);
+    container.setByte(handleCertByte(kind), ContainerBytes::kPresent);
     return 0;
 }
 
-int32_t exportCertificate(Session& s, const ContainerBytes& handle, CertKind kind, uint8_t* buffer,
-                          uint32_t* length) {
+int32_t exportCertificate(LockedDevice& s, const ContainerBytes& handle, CertKind kind,
+                          uint8_t* buffer, uint32_t* length) {
     if (int32_t r = selectApplication(s, certificateDirectory(handle)); r != 0) return r;
     if (int32_t r = s.select(certificateFile(handle, kind)); r != 0) return r;
     Response stored = s.send(cmd::readBinary(0, 2));
     if (!stored.ok()) return stored.result;
-    if (stored.data.size() != 2) return -1;
-    const size_t total = static_cast<size_t>(stored.data[0] << 8 | stored.data[1]);
+    if (stored.value.size() != 2) return -1;
+    const size_t total = static_cast<size_t>(stored.value[0] << 8 | stored.value[1]);
     // No certificate is longer; a larger length is damage, never a size to copy.
     if (total > kMaxCertificate) return -1;
     if (buffer == nullptr) {
@@ -71,8 +75,8 @@ int32_t exportCertificate(Session& s, const ContainerBytes& handle, CertKind kin
         Response r =
             s.send(cmd::readBinary(static_cast<uint16_t>(2 + done), static_cast<uint8_t>(piece)));
         if (!r.ok()) return r.result;
-        if (r.data.size() != piece) return -1;
-        std::copy(r.data.begin(), r.data.end(), buffer + done);
+        if (r.value.size() != piece) return -1;
+        std::copy(r.value.begin(), r.value.end(), buffer + done);
         done += piece;
     }
     *length = static_cast<uint32_t>(total);
@@ -81,8 +85,8 @@ int32_t exportCertificate(Session& s, const ContainerBytes& handle, CertKind kin
 
 // Clears the flag, then the stored length, so that neither an export nor a later open sees
 // the certificate; the handle follows.
-int32_t deleteCertificate(Session& s, ContainerHandle* container, const ContainerBytes& handle,
-                          CertKind kind) {
+int32_t deleteCertificate(LockedDevice& s, ContainerHandle& container, CertKind kind) {
+    const ContainerBytes handle = container.bytes();
     // The flag files are checked against the security state of the current application.
     if (int32_t r = selectApplication(s, certificateDirectory(handle)); r != 0) return r;
     if (int32_t r = writeCertFlag(s, handle.number(), kind, 0x00); r != 0) return r;
@@ -90,42 +94,44 @@ int32_t deleteCertificate(Session& s, ContainerHandle* container, const Containe
     if (int32_t r = s.select(certificateFile(handle, kind)); r != 0) return r;
     const uint8_t empty[2] = {0x00, 0x00};
     if (Response r = s.send(cmd::updateBinary(0, empty)); !r.ok()) return r.result;
-    setContainerByte(container, handleCertByte(kind), 0x00);
+    container.setByte(handleCertByte(kind), 0x00);
     return 0;
 }
 
-// The checks every certificate operation shares: a live device and a live container handle
-// that names one of the token's container numbers.
-ContainerLookup checkedContainer(DeviceHandle* device, const ContainerHandle* container) {
-    if (!usable(device)) return {XR_BAD_HANDLE, {}};
-    ContainerLookup handle = lookupContainer(container);
-    if (handle.result == 0 && !validNumber(handle.bytes.number())) handle.result = XR_BAD_CONTAINER;
-    return handle;
+// The container check every certificate call shares: a live container handle that names one
+// of the token's container numbers, leased for the call.
+int32_t leaseNumberedContainer(const ContainerHandle* container, ContainerLease& held) {
+    if (int32_t r = leaseContainer(container, held); r != 0) return r;
+    return validNumber(held->bytes().number()) ? 0 : XR_BAD_CONTAINER;
 }
 
 int32_t importAny(DeviceHandle* device, ContainerHandle* container, std::optional<CertKind> kind,
                   const uint8_t* cert, uint32_t length) {
-    // The arguments first: their faults are told whatever the state of device and container.
-    if (!kind) return XR_UNSUPPORTED;
-    if (length > kMaxCertificate) return XR_CERT_TOO_LONG;
     // An empty certificate would be flagged as present and reported absent by the next open.
-    if (cert == nullptr || length == 0) return XR_BAD_PARAMETER;
-    ContainerLookup handle = checkedContainer(device, container);
-    if (handle.result != 0) return handle.result;
-    return runDeviceOp(device, Gate::UserVerified, [&](Session& s) {
-        return importCertificate(s, container, handle.bytes, *kind, ByteView(cert, length));
-    });
+    const int32_t arguments = !kind                            ? XR_UNSUPPORTED
+                              : length > kMaxCertificate       ? XR_CERT_TOO_LONG
+                              : cert == nullptr || length == 0 ? XR_BAD_PARAMETER
+                                                               : 0;
+    ContainerLease held;
+    const int32_t objects = leaseNumberedContainer(container, held);
+    return runDeviceOp(device,
+                       {.arguments = arguments, .objects = objects, .gate = Gate::UserVerified},
+                       [&](LockedDevice& s) {
+                           return importCertificate(s, *held, *kind, ByteView(cert, length));
+                       });
 }
 
 int32_t exportAny(DeviceHandle* device, ContainerHandle* container, std::optional<CertKind> kind,
                   uint8_t* buffer, uint32_t* length) {
-    if (!kind) return XR_UNSUPPORTED;
-    if (length == nullptr) return XR_BAD_PARAMETER;
-    ContainerLookup handle = checkedContainer(device, container);
-    if (handle.result != 0) return handle.result;
-    if (handle.bytes.raw[handleCertByte(*kind)] != ContainerBytes::kPresent) return XR_NOT_FOUND;
-    return runDeviceOp(device, Gate::None, [&](Session& s) {
-        return exportCertificate(s, handle.bytes, *kind, buffer, length);
+    const int32_t arguments = !kind ? XR_UNSUPPORTED : length == nullptr ? XR_BAD_PARAMETER : 0;
+    ContainerLease held;
+    int32_t objects = leaseNumberedContainer(container, held);
+    const ContainerBytes bytes = objects == 0 ? held->bytes() : ContainerBytes{};
+    if (objects == 0 && kind && bytes.raw[handleCertByte(*kind)] != ContainerBytes::kPresent) {
+        objects = XR_NOT_FOUND;
+    }
+    return runDeviceOp(device, {.arguments = arguments, .objects = objects}, [&](LockedDevice& s) {
+        return exportCertificate(s, bytes, *kind, buffer, length);
     });
 }
 
@@ -135,13 +141,12 @@ extern "C" {
 
 XAPI X_ImportUserCert(DeviceHandle* device, ContainerHandle* container, uint32_t type,
                       const uint8_t* cert, uint32_t length) {
-    return noThrow([&] { return importAny(device, container, userCertKind(type), cert, length); });
+    return noThrow([&] { return importAny(device, container, certKind(type), cert, length); });
 }
 
 XAPI X_ExportUserCert(DeviceHandle* device, ContainerHandle* container, uint32_t type,
                       uint8_t* buffer, uint32_t* length) {
-    return noThrow(
-        [&] { return exportAny(device, container, userCertKind(type), buffer, length); });
+    return noThrow([&] { return exportAny(device, container, certKind(type), buffer, length); });
 }
 
 XAPI X_ImportRootCert(DeviceHandle* device, ContainerHandle* container, const uint8_t* cert,
@@ -156,17 +161,18 @@ XAPI X_ExportRootCert(DeviceHandle* device, ContainerHandle* container, uint8_t*
 
 XAPI X_DeletetUserCert(DeviceHandle* device, ContainerHandle* container, uint32_t type) {
     return noThrow([&]() -> int32_t {
-        ContainerLookup handle = checkedContainer(device, container);
-        if (handle.result != 0) return handle.result;
-        const CertKind kind = userCertKind(type).value_or(CertKind::Root);
+        const CertKind kind = type == 1   ? CertKind::Type1
+                              : type == 2 ? CertKind::Type2
+                                          : CertKind::Root;
+        ContainerLease held;
+        const int32_t objects = leaseNumberedContainer(container, held);
         // Nothing to delete when the handle says the user certificate is absent.
-        if (kind != CertKind::Root &&
-            handle.bytes.raw[handleCertByte(kind)] != ContainerBytes::kPresent) {
-            return 0;
+        if (objects == 0 && kind != CertKind::Root &&
+            held->bytes().raw[handleCertByte(kind)] != ContainerBytes::kPresent) {
+            return runHandleCall(device, LostDevice::Refused, {}, [](DeviceHandle&) { return 0; });
         }
-        return runDeviceOp(device, Gate::UserVerified, [&](Session& s) {
-            return deleteCertificate(s, container, handle.bytes, kind);
-        });
+        return runDeviceOp(device, {.objects = objects, .gate = Gate::UserVerified},
+                           [&](LockedDevice& s) { return deleteCertificate(s, *held, kind); });
     });
 }
 

@@ -23,17 +23,17 @@ size_t wholeBlocks(size_t n) {
 }
 
 // One chunk out and its reply into `out`, which is exactly as long as the chunk.
-int32_t sendChunk(Session& session, const ChunkPlan& plan, cmd::CipherDirection direction,
+int32_t sendChunk(LockedDevice& session, const ChunkPlan& plan, cmd::CipherDirection direction,
                   ByteView chunk, std::span<uint8_t> out) {
     Response r = session.send(cmd::cipherData(plan.form, direction, chunk));
     // The reply of a decryption is plain text: it must not linger in a freed buffer.
     struct Wipe {
         Bytes& data;
         ~Wipe() { secureWipe(data); }
-    } wipe{r.data};
+    } wipe{r.value};
     if (!r.ok()) return r.result == kSwNoKey ? XR_KEY_UNAVAILABLE : r.result;
-    if (r.data.size() != chunk.size()) return XR_TRANSPORT;
-    std::copy(r.data.begin(), r.data.end(), out.begin());
+    if (r.value.size() != chunk.size()) return XR_TRANSPORT;
+    std::copy(r.value.begin(), r.value.end(), out.begin());
     return 0;
 }
 
@@ -75,26 +75,26 @@ ByteView Joined::within(size_t at, size_t length) const {
     return {};
 }
 
-LargestBlock queryLargestBlock(Session& session) {
+Result<uint32_t> queryLargestBlock(LockedDevice& session) {
     Response r = session.send(cmd::largestBlock());
     if (r.result == TRANSPORT_DEVICE_LOST) return {r.result, 0};
-    if (!r.ok() || r.data.size() != kLargestBlockReply) return {0, 0};
-    const uint32_t value = static_cast<uint32_t>(r.data[0]) << 24 |
-                           static_cast<uint32_t>(r.data[1]) << 16 |
-                           static_cast<uint32_t>(r.data[2]) << 8 | r.data[3];
+    if (!r.ok() || r.value.size() != kLargestBlockReply) return {0, 0};
+    const uint32_t value = static_cast<uint32_t>(r.value[0]) << 24 |
+                           static_cast<uint32_t>(r.value[1]) << 16 |
+                           static_cast<uint32_t>(r.value[2]) << 8 | r.value[3];
     return {0, value};
 }
 
-int32_t loadKey(Session& session, const Algorithm& algorithm, ByteView key) {
+int32_t loadKey(LockedDevice& session, const Algorithm& algorithm, ByteView key) {
     const int32_t r = session.send(cmd::loadCipherKey(algorithm.tokenCode, key)).result;
     return r == kSwUnknownAlgorithm ? XR_BAD_ALGORITHM : r;
 }
 
-int32_t processChunks(Session& session, cmd::CipherDirection direction, const Joined& input,
+int32_t processChunks(LockedDevice& session, cmd::CipherDirection direction, const Joined& input,
                       std::span<uint8_t> out) {
-    const LargestBlock largest = queryLargestBlock(session);
+    const Result<uint32_t> largest = queryLargestBlock(session);
     if (largest.result != 0) return largest.result;
-    const ChunkPlan plan = planChunks(largest.reported);
+    const ChunkPlan plan = planChunks(largest.value);
     SecureBytes scratch;
     for (size_t at = 0; at < input.size();) {
         const size_t length = std::min(plan.chunk, input.size() - at);
@@ -108,11 +108,11 @@ int32_t processChunks(Session& session, cmd::CipherDirection direction, const Jo
     return 0;
 }
 
-int32_t processChunksCbc(Session& session, cmd::CipherDirection direction, ByteView initialValue,
-                         ByteView input, std::span<uint8_t> out) {
-    const LargestBlock largest = queryLargestBlock(session);
+int32_t processChunksCbc(LockedDevice& session, cmd::CipherDirection direction,
+                         ByteView initialValue, ByteView input, std::span<uint8_t> out) {
+    const Result<uint32_t> largest = queryLargestBlock(session);
     if (largest.result != 0) return largest.result;
-    const ChunkPlan plan = planChunks(largest.reported);
+    const ChunkPlan plan = planChunks(largest.value);
     std::array<uint8_t, kCbcBlockLength> current{};
     std::copy_n(initialValue.begin(), kCbcBlockLength, current.begin());
     for (size_t at = 0; at < input.size();) {

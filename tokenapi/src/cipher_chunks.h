@@ -46,26 +46,22 @@ struct Joined {
 };
 
 // BF C0: the reported largest block, 0 when the token refused or answered in a form the
-// library does not know. A lost device (0x10001) is passed up in `result`.
-struct LargestBlock {
-    int32_t result = 0;
-    uint32_t reported = 0;
-};
-LargestBlock queryLargestBlock(Session& session);
+// library does not know. A lost device (0x10001) is passed up as the result.
+Result<uint32_t> queryLargestBlock(LockedDevice& session);
 
 // Loads the key register; 0x6A81 (unknown algorithm) becomes 0x30005.
-int32_t loadKey(Session& session, const Algorithm& algorithm, ByteView key);
+int32_t loadKey(LockedDevice& session, const Algorithm& algorithm, ByteView key);
 
 // ECB over the whole input: the query, then the chunks. `out` holds input.size() bytes.
 // 0x6901 (no key loaded) becomes 0x30013; a reply of the wrong length gives -1 and nothing of
 // that chunk is copied. Earlier chunks stay in the output on failure.
-int32_t processChunks(Session& session, cmd::CipherDirection direction, const Joined& input,
+int32_t processChunks(LockedDevice& session, cmd::CipherDirection direction, const Joined& input,
                       std::span<uint8_t> out);
 
 // CBC over 16-byte blocks from `initialValue` (16 bytes, read only): the query, then before
 // every chunk the current initial value, then the chunk. The next initial value is the last
 // ciphertext block of the chunk: its output when encrypting, its input when decrypting.
-int32_t processChunksCbc(Session& session, cmd::CipherDirection direction, ByteView initialValue,
-                         ByteView input, std::span<uint8_t> out);
+int32_t processChunksCbc(LockedDevice& session, cmd::CipherDirection direction,
+                         ByteView initialValue, ByteView input, std::span<uint8_t> out);
 
 }  // namespace tokenapi::cipher

@@ -8,18 +8,22 @@ constexpr uint8_t kInitialValueLoad = 0x03;
 }  // namespace
 
 Command loadCipherKey(uint8_t algorithmCode, ByteView key) {
-    return Command::shortData(0x80, 0xC6, algorithmCode, kKeyLoad, key);
+    return Command::shortData(0x80, 0xC6, algorithmCode, kKeyLoad, key)
+        .following(FollowUp::Fetch61xx);
 }
 
 Command loadInitialValue(ByteView initialValue) {
-    return Command::shortData(0x80, 0xC6, 0x00, kInitialValueLoad, initialValue);
+    return Command::shortData(0x80, 0xC6, 0x00, kInitialValueLoad, initialValue)
+        .following(FollowUp::Fetch61xx);
 }
 
 Command cipherData(CipherForm form, CipherDirection direction, ByteView data) {
     const auto p2 = static_cast<uint8_t>(direction);
     switch (form) {
         case CipherForm::Short:
-            return Command::shortData(0x80, 0xC6, 0x00, p2, data).offering(kReplyDefault);
+            return Command::shortData(0x80, 0xC6, 0x00, p2, data)
+                .offering(kReplyDefault)
+                .following(FollowUp::Fetch61xx);
         case CipherForm::TwoByte:
             return Command::twoByteLength(0x90, 0xC6, 0x00, p2, data).offering(kReply5120);
         case CipherForm::FourByte:

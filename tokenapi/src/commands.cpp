@@ -4,7 +4,7 @@ namespace tokenapi::cmd {
 
 Command select(uint16_t fileId) {
     const uint8_t fid[2] = {static_cast<uint8_t>(fileId >> 8), static_cast<uint8_t>(fileId)};
-    return Command::shortData(0x00, 0xA4, 0x00, 0x00, fid);
+    return Command::shortData(0x00, 0xA4, 0x00, 0x00, fid).following(FollowUp::Accept61xx);
 }
 
 Command readBinary(uint16_t offset, uint8_t le) {

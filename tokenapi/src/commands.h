@@ -1,5 +1,6 @@
 // The commands of the device, PIN, file and container operations, each built in one place.
-// The cryptographic command families get files of their own.
+// The cryptographic command families get files of their own. A builder declares its reply
+// buffer when it is not the default 256 bytes, and its follow-up rule (SELECT accepts 61xx).
 #pragma once
 
 #include <array>

@@ -15,11 +15,11 @@ std::optional<ByteView> containerName(const char* name) {
     return ByteView(reinterpret_cast<const uint8_t*>(name), length);
 }
 
-ContainerRecordReply readContainerRecord(Session& s, uint8_t number) {
+Result<Bytes> readContainerRecord(LockedDevice& s, uint8_t number) {
     Response r = s.send(cmd::readRecord(number, kDirectoryRecordLength));
-    if (!r.ok()) return {r.result, {}};
-    if (r.data.size() != kDirectoryRecordLength) return {-1, {}};
-    return {0, std::move(r.data)};
+    if (!r.ok()) return {r.result};
+    if (r.value.size() != kDirectoryRecordLength) return {-1};
+    return {0, std::move(r.value)};
 }
 
 bool recordNamed(const Bytes& record, ByteView name) {

@@ -15,11 +15,7 @@ std::optional<ByteView> containerName(const char* name);
 
 // READ RECORD n of the container directory, which must be the current file; a reply of another
 // length than 128 bytes is one this library does not know (-1).
-struct ContainerRecordReply {
-    int32_t result = -1;
-    Bytes record;
-};
-ContainerRecordReply readContainerRecord(Session& session, uint8_t number);
+Result<Bytes> readContainerRecord(LockedDevice& session, uint8_t number);
 
 inline bool recordInUse(const Bytes& record) {
     return record[2] == kInUse;

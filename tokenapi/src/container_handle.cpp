@@ -1,23 +1,8 @@
 #include "container_handle.h"
 
 #include <memory>
-#include <mutex>
-#include <unordered_map>
 
 namespace tokenapi {
-namespace {
-
-struct Registry {
-    std::mutex mutex;
-    std::unordered_map<const ContainerHandle*, std::unique_ptr<ContainerHandle>> live;
-};
-
-Registry& registry() {
-    static Registry r;
-    return r;
-}
-
-}  // namespace
 
 uint32_t containerInfoWord(const ContainerBytes& h) {
     uint32_t word = 0;
@@ -28,43 +13,19 @@ uint32_t containerInfoWord(const ContainerBytes& h) {
     return word;
 }
 
+HandleRegistry<ContainerHandle>& containerHandles() {
+    static auto* registry = new HandleRegistry<ContainerHandle>();
+    return *registry;
+}
+
 ContainerHandle* newContainer(const ContainerBytes& bytes) {
-    auto handle = std::make_unique<ContainerHandle>();
-    handle->bytes = bytes.raw;
-    ContainerHandle* raw = handle.get();
-    auto& r = registry();
-    std::lock_guard g(r.mutex);
-    r.live.emplace(raw, std::move(handle));
-    return raw;
+    return containerHandles().add(std::make_unique<ContainerHandle>(bytes));
 }
 
-bool freeContainer(ContainerHandle* handle) {
-    std::unique_ptr<ContainerHandle> owned;
-    {
-        auto& r = registry();
-        std::lock_guard g(r.mutex);
-        auto it = r.live.find(handle);
-        if (it == r.live.end()) return false;
-        owned = std::move(it->second);
-        r.live.erase(it);
-    }
-    return true;
-}
-
-ContainerLookup lookupContainer(const ContainerHandle* handle) {
-    if (handle == nullptr) return {XR_BAD_HANDLE, {}};
-    auto& r = registry();
-    std::lock_guard g(r.mutex);
-    auto it = r.live.find(handle);
-    if (it == r.live.end()) return {XR_BAD_CONTAINER, {}};
-    return {0, ContainerBytes{it->second->bytes}};
-}
-
-void setContainerByte(ContainerHandle* handle, size_t index, uint8_t value) {
-    auto& r = registry();
-    std::lock_guard g(r.mutex);
-    auto it = r.live.find(handle);
-    if (it != r.live.end() && index < it->second->bytes.size()) it->second->bytes[index] = value;
+int32_t leaseContainer(const ContainerHandle* handle, ContainerLease& lease) {
+    if (handle == nullptr) return XR_BAD_HANDLE;
+    lease = containerHandles().lease(handle);
+    return lease ? 0 : XR_BAD_CONTAINER;
 }
 
 }  // namespace tokenapi

@@ -1,21 +1,19 @@
 // The 7-byte container handle of the key API and the registry of handles that are alive.
 //
-// Clients hold a ContainerHandle* as an opaque pointer. Every operation first checks it
-// against the registry, so that a pointer that was never handed out, or one already closed or
-// destroyed, is refused with 0x30003 instead of being dereferenced. The bytes are only read
-// and changed under the registry's own lock (snapshot / update), so a close on one thread
-// racing an import on another never touches freed memory.
+// Clients hold a ContainerHandle* as an opaque pointer. Every call leases it from the
+// registry first, so that a pointer that was never handed out, one already closed or
+// destroyed, or a handle of another type is refused with 0x30003 instead of being
+// dereferenced; the lease keeps it alive while the call runs. Its bytes are read and changed
+// under the handle's own mutex, so an import on one thread and an information query on
+// another never see half an update.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <optional>
+#include <mutex>
 
+#include "handle_registry.h"
 #include "tokenapi.h"
-
-struct ContainerHandle {
-    std::array<uint8_t, 7> bytes{};
-};
 
 namespace tokenapi {
 
@@ -40,20 +38,40 @@ struct ContainerBytes {
 // type 1, bit 16 key pair in slot 2, bit 24 certificate of type 2.
 uint32_t containerInfoWord(const ContainerBytes& handle);
 
+}  // namespace tokenapi
+
+struct ContainerHandle {
+  public:
+    explicit ContainerHandle(const tokenapi::ContainerBytes& bytes) : bytes_(bytes) {}
+    ContainerHandle(const ContainerHandle&) = delete;
+    ContainerHandle& operator=(const ContainerHandle&) = delete;
+
+    tokenapi::ContainerBytes bytes() const {
+        std::lock_guard guard(mutex_);
+        return bytes_;
+    }
+    void setByte(size_t index, uint8_t value) {
+        std::lock_guard guard(mutex_);
+        if (index < bytes_.raw.size()) bytes_.raw[index] = value;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    tokenapi::ContainerBytes bytes_;
+};
+
+namespace tokenapi {
+
+using ContainerLease = HandleRegistry<ContainerHandle>::Lease;
+
+// The registry of the container handles that are alive.
+HandleRegistry<ContainerHandle>& containerHandles();
+
 // Allocates and registers a handle holding `bytes`.
 ContainerHandle* newContainer(const ContainerBytes& bytes);
-// Unregisters and frees; false when the pointer was not a live handle.
-bool freeContainer(ContainerHandle* handle);
 
-// The result of checking a handle: 0x10003 for null, 0x30003 for a pointer that is not a
-// live handle, else 0 with a copy of its bytes.
-struct ContainerLookup {
-    int32_t result = XR_BAD_HANDLE;
-    ContainerBytes bytes;
-};
-ContainerLookup lookupContainer(const ContainerHandle* handle);
-
-// Sets one byte of a live handle; does nothing when the handle went away meanwhile.
-void setContainerByte(ContainerHandle* handle, size_t index, uint8_t value);
+// Leases a container handle for one call: 0 with `lease` set, 0x10003 for null, 0x30003 for
+// a pointer that is not a live container handle.
+int32_t leaseContainer(const ContainerHandle* handle, ContainerLease& lease);
 
 }  // namespace tokenapi

@@ -19,13 +19,17 @@ using namespace tokenapi::containers;
 
 namespace {
 
-constexpr size_t kSerialLength = 10;
+// The longest serial whose names X_OpenContainer still takes (two digits a byte and the
+// container's digit, at most 120 bytes); both names and their terminators then also fit the
+// caller's 256-byte buffer.
+constexpr size_t kMaxListedSerial = (kMaxName - 1) / 2;
+static_assert(2 * (2 * kMaxListedSerial + 2) <= 256);
 
-int32_t enumContainers(Session& s, char* buffer, uint32_t* length) {
+int32_t enumContainers(LockedDevice& s, char* buffer, uint32_t* length) {
     Response r = s.send(cmd::serialNumber());
     if (!r.ok()) return r.result;
-    if (r.data.size() > kSerialLength) return -1;
-    const std::string hex = toHexLower(r.data);
+    if (r.value.size() > kMaxListedSerial) return -1;
+    const std::string hex = toHexLower(r.value);
     std::string names = hex + "1";
     names.push_back('\0');
     names += hex + "2";
@@ -35,7 +39,7 @@ int32_t enumContainers(Session& s, char* buffer, uint32_t* length) {
     return 0;
 }
 
-int32_t openContainer(Session& s, char which, ContainerHandle** out) {
+int32_t openContainer(LockedDevice& s, char which, ContainerHandle** out) {
     const bool first = which == '1';
     if (int32_t r = selectApplication(s, first ? kFirstApplication : kSecondApplication); r != 0) {
         return r;
@@ -43,13 +47,13 @@ int32_t openContainer(Session& s, char which, ContainerHandle** out) {
 
     Response key = s.send(cmd::readBinaryShortId(kKeyPairShortId, 1, 1));
     if (!key.ok()) return key.result;
-    const uint8_t keyFlag = !key.data.empty() && key.data[0] == 0x01 ? 0x10 : 0x00;
+    const uint8_t keyFlag = !key.value.empty() && key.value[0] == 0x01 ? 0x10 : 0x00;
 
     if (int32_t r = s.select(kDirectoryCertificate); r != 0) return r;
     Response length = s.send(cmd::readBinary(0, 2));
     if (!length.ok()) return length.result;
-    if (length.data.size() != 2) return -1;
-    const size_t stored = static_cast<size_t>(length.data[0] << 8 | length.data[1]);
+    if (length.value.size() != 2) return -1;
+    const size_t stored = static_cast<size_t>(length.value[0] << 8 | length.value[1]);
     const uint8_t certFlag =
         stored >= 1 && stored <= kMaxCertificate ? ContainerBytes::kPresent : 0x00;
 
@@ -68,7 +72,7 @@ int32_t openContainer(Session& s, char which, ContainerHandle** out) {
 }
 
 // Clears the container's flag bytes in 001A and, when the token has it, 001B.
-int32_t clearFlags(Session& s, uint8_t n) {
+int32_t clearFlags(LockedDevice& s, uint8_t n) {
     if (int32_t r = s.select(kKeyFlags); r != 0) return r;
     const uint8_t zeros[4] = {};
     if (Response r = s.send(cmd::updateBinary(static_cast<uint16_t>(4 * (n - 1)), zeros));
@@ -81,22 +85,22 @@ int32_t clearFlags(Session& s, uint8_t n) {
     return s.send(cmd::updateBinary(static_cast<uint16_t>(n - 1), ByteView(zeros, 1))).result;
 }
 
-int32_t createContainer(Session& s, ByteView name, ContainerHandle** out) {
+int32_t createContainer(LockedDevice& s, ByteView name, ContainerHandle** out) {
     if (int32_t r = s.select(kDirectory); r != 0) return r;
     for (uint8_t n = 1; n <= kDirectoryRecords; ++n) {
-        ContainerRecordReply rec = readContainerRecord(s, n);
-        if (rec.result != 0) return rec.result;
-        if (recordNamed(rec.record, name)) return XR_CONTAINER_EXISTS;
+        Result<Bytes> rec = readContainerRecord(s, n);
+        if (!rec.ok()) return rec.result;
+        if (recordNamed(rec.value, name)) return XR_CONTAINER_EXISTS;
     }
     uint8_t freeRecord = 0;
     Bytes record;
     for (uint8_t n = 1; n <= kDirectoryRecords && freeRecord == 0; ++n) {
-        ContainerRecordReply rec = readContainerRecord(s, n);
-        if (rec.result != 0) return rec.result;
+        Result<Bytes> rec = readContainerRecord(s, n);
+        if (!rec.ok()) return rec.result;
         // A record whose identifier names no container number has no flag bytes to use.
-        if (rec.record[2] == 0x00 && validNumber(rec.record[1] & 0x0F)) {
+        if (rec.value[2] == 0x00 && validNumber(rec.value[1] & 0x0F)) {
             freeRecord = n;
-            record = std::move(rec.record);
+            record = std::move(rec.value);
         }
     }
     if (freeRecord == 0) return XR_NO_CONTAINER_SLOT;
@@ -117,7 +121,7 @@ int32_t createContainer(Session& s, ByteView name, ContainerHandle** out) {
     return 0;
 }
 
-int32_t destroyContainer(Session& s, const ContainerBytes& handle) {
+int32_t destroyContainer(LockedDevice& s, const ContainerBytes& handle) {
     const uint8_t n = handle.number();
     if (int32_t r = s.select(kDirectory); r != 0) return r;
     Bytes record(kDirectoryRecordLength, 0xFF);
@@ -127,13 +131,6 @@ int32_t destroyContainer(Session& s, const ContainerBytes& handle) {
     record[3] = 0x00;
     if (Response r = s.send(cmd::updateRecord(n, record)); !r.ok()) return r.result;
     return clearFlags(s, n);
-}
-
-// Closing a container and reading its information never reach the token, so they need a
-// handle that X_ConnectDEV handed out, not one that still has its device: after a card pull
-// the client must still be able to free its containers and drop the PIN directory override.
-bool knownDevice(const DeviceHandle* device) {
-    return isLiveDevice(device);
 }
 
 // Only entries of the container directory can be destroyed; the two opened containers are
@@ -148,83 +145,95 @@ bool destroyable(const ContainerBytes& handle) {
 extern "C" {
 
 XAPI X_EnumContainer(DeviceHandle* device, char* buffer, uint32_t* length) {
-    return noThrow([&]() -> int32_t {
-        if (buffer == nullptr || length == nullptr) return XR_BAD_PARAMETER;
-        return runDeviceOp(device, Gate::None,
-                           [&](Session& s) { return enumContainers(s, buffer, length); });
-    });
+    const bool bad = buffer == nullptr || length == nullptr;
+    return runDeviceOp(device, {.arguments = bad ? XR_BAD_PARAMETER : 0},
+                       [&](LockedDevice& s) { return enumContainers(s, buffer, length); });
 }
 
 XAPI X_OpenContainer(DeviceHandle* device, const char* name, ContainerHandle** container) {
-    return noThrow([&]() -> int32_t {
-        const auto validName = containerName(name);
-        if (!validName) return XR_NAME_LENGTH;
-        const char which = static_cast<char>(validName->back());
-        if (which != '1' && which != '2') return XR_BAD_CONTAINER_NAME;
-        if (container == nullptr) return XR_BAD_HANDLE;
-        return runDeviceOp(device, Gate::None,
-                           [&](Session& s) { return openContainer(s, which, container); });
-    });
+    const auto validName = containerName(name);
+    const char which = validName ? static_cast<char>(validName->back()) : '\0';
+    const int32_t arguments = !validName                     ? XR_NAME_LENGTH
+                              : which != '1' && which != '2' ? XR_BAD_CONTAINER_NAME
+                              : container == nullptr         ? XR_BAD_HANDLE
+                                                             : 0;
+    return runDeviceOp(device, {.arguments = arguments},
+                       [&](LockedDevice& s) { return openContainer(s, which, container); });
 }
 
 XAPI X_CloseContainer(DeviceHandle* device, ContainerHandle* container) {
-    return noThrow([&]() -> int32_t {
-        if (!knownDevice(device)) return XR_BAD_HANDLE;
-        if (int32_t r = lookupContainer(container).result; r != 0) return r;
-        freeContainer(container);
-        clearPinDirectoryOverride();
-        return 0;
+    return noThrow([&] {
+        // No token is reached: a handle whose device was lost still closes its containers, or
+        // the PIN directory override would outlive the card.
+        ContainerLease held;
+        const int32_t objects = leaseContainer(container, held);
+        return runHandleCall(device, LostDevice::Accepted, {.objects = objects},
+                             [&](DeviceHandle&) {
+                                 // Retired only once nothing holds it, this call included.
+                                 held.reset();
+                                 containerHandles().retire(container);
+                                 clearPinDirectoryOverride();
+                                 return 0;
+                             });
     });
 }
 
 XAPI X_CreateContainer(DeviceHandle* device, const char* name, ContainerHandle** container) {
-    return noThrow([&]() -> int32_t {
-        const auto validName = containerName(name);
-        if (!validName) return XR_NAME_LENGTH;
-        if (container == nullptr) return XR_BAD_HANDLE;
-        return runDeviceOp(device, Gate::UserVerified,
-                           [&](Session& s) { return createContainer(s, *validName, container); });
-    });
+    const auto validName = containerName(name);
+    const int32_t arguments = !validName             ? XR_NAME_LENGTH
+                              : container == nullptr ? XR_BAD_HANDLE
+                                                     : 0;
+    return runDeviceOp(device, {.arguments = arguments, .gate = Gate::UserVerified},
+                       [&](LockedDevice& s) { return createContainer(s, *validName, container); });
 }
 
 XAPI X_DestroyContainer(DeviceHandle* device, ContainerHandle* container) {
     return noThrow([&]() -> int32_t {
-        // A missing container is a fault of the arguments, told before the verified user.
-        if (container == nullptr) return XR_BAD_HANDLE;
-        if (!usable(device)) return XR_BAD_HANDLE;
-        if (device->userVerified == 0) return XR_NOT_VERIFIED;
-        ContainerLookup handle = lookupContainer(container);
-        if (handle.result != 0) return handle.result;
-        if (!destroyable(handle.bytes)) return XR_BAD_CONTAINER;
-        const int32_t r = runDeviceOp(device, Gate::UserVerified, [&](Session& s) {
-            return destroyContainer(s, handle.bytes);
-        });
-        if (r == 0) freeContainer(container);
+        ContainerLease held;
+        int32_t objects = leaseContainer(container, held);
+        if (objects == 0 && !destroyable(held->bytes())) objects = XR_BAD_CONTAINER;
+        const int32_t r =
+            runDeviceOp(device,
+                        {.arguments = container == nullptr ? XR_BAD_HANDLE : 0,
+                         .objects = objects,
+                         .gate = Gate::UserVerified},
+                        [&](LockedDevice& s) { return destroyContainer(s, held->bytes()); });
+        if (r == 0) {
+            held.reset();
+            containerHandles().retire(container);
+        }
         return r;
     });
 }
 
 XAPI X_GetContainerInfo(DeviceHandle* device, ContainerHandle* container, uint32_t* info) {
-    return noThrow([&]() -> int32_t {
-        if (!knownDevice(device)) return XR_BAD_HANDLE;
-        ContainerLookup handle = lookupContainer(container);
-        if (handle.result != 0) return handle.result;
-        if (info == nullptr) return XR_BAD_PARAMETER;
-        *info = containerInfoWord(handle.bytes);
-        return 0;
+    return noThrow([&] {
+        ContainerLease held;
+        const int32_t objects = leaseContainer(container, held);
+        return runHandleCall(device, LostDevice::Accepted, {.objects = objects},
+                             [&](DeviceHandle&) -> int32_t {
+                                 if (info == nullptr) return XR_BAD_PARAMETER;
+                                 *info = containerInfoWord(held->bytes());
+                                 return 0;
+                             });
     });
 }
 
 XAPI X_GetContainerInfoEx(DeviceHandle* device, ContainerHandle* container, uint32_t* info,
                           uint8_t* rootFlag) {
-    return noThrow([&]() -> int32_t {
-        if (!knownDevice(device)) return XR_BAD_HANDLE;
-        ContainerLookup handle = lookupContainer(container);
-        if (handle.result != 0) return handle.result;
-        if (info == nullptr || rootFlag == nullptr) return XR_BAD_PARAMETER;
-        *info = containerInfoWord(handle.bytes);
-        *rootFlag = handle.bytes.raw[ContainerBytes::kRoot];
-        return 0;
+    return noThrow([&] {
+        ContainerLease held;
+        const int32_t objects = leaseContainer(container, held);
+        return runHandleCall(device, LostDevice::Accepted, {.objects = objects},
+                             [&](DeviceHandle&) -> int32_t {
+                                 if (info == nullptr || rootFlag == nullptr) {
+                                     return XR_BAD_PARAMETER;
+                                 }
+                                 const ContainerBytes bytes = held->bytes();
+                                 *info = containerInfoWord(bytes);
+                                 *rootFlag = bytes.raw[ContainerBytes::kRoot];
+                                 return 0;
+                             });
     });
 }
 

@@ -6,21 +6,21 @@
 
 namespace tokenapi {
 
-DeviceStatusReply readDeviceStatus(Session& session) {
-    Response r = session.send(cmd::deviceStatus());
-    if (!r.ok()) return {r.result, {}};
+Result<DeviceStatus> readDeviceStatus(LockedDevice& device) {
+    Response r = device.send(cmd::deviceStatus());
+    if (!r.ok()) return {r.result};
     // A short record is one this library does not know.
-    if (r.data.size() < 15) return {-1, {}};
-    DeviceStatusReply out{0, {}};
-    std::copy_n(r.data.begin(), 15, out.status.raw.begin());
+    if (r.value.size() < 15) return {-1};
+    Result<DeviceStatus> out{0, {}};
+    std::copy_n(r.value.begin(), 15, out.value.raw.begin());
     return out;
 }
 
-GenerationReply readGeneration(Session& session) {
-    DeviceStatusReply s = readDeviceStatus(session);
-    if (s.result != 0) return {s.result, 0};
-    const int gen = s.status.generation();
-    if (gen == 0) return {-1, 0};
+Result<int> readGeneration(LockedDevice& device) {
+    Result<DeviceStatus> s = readDeviceStatus(device);
+    if (!s.ok()) return {s.result};
+    const int gen = s.value.generation();
+    if (gen == 0) return {-1};
     return {0, gen};
 }
 

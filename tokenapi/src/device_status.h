@@ -23,19 +23,11 @@ struct DeviceStatus {
     uint16_t freeSpace() const { return static_cast<uint16_t>(raw[13] << 8 | raw[14]); }
 };
 
-// Reads the record; on failure `result` holds the command's result.
-struct DeviceStatusReply {
-    int32_t result = -1;
-    DeviceStatus status;
-};
-DeviceStatusReply readDeviceStatus(Session& session);
+// Reads the record; a reply shorter than 15 bytes is one this library does not know (-1).
+Result<DeviceStatus> readDeviceStatus(LockedDevice& device);
 
-// The device generation as the PIN and security-state code need it: 1, 2, or the failing
+// The device generation as the PIN and security-state code need it: 1 or 2, or the failing
 // result (-1 for a record of neither generation).
-struct GenerationReply {
-    int32_t result = -1;
-    int generation = 0;
-};
-GenerationReply readGeneration(Session& session);
+Result<int> readGeneration(LockedDevice& device);
 
 }  // namespace tokenapi

@@ -26,21 +26,21 @@ DirectoryRecord DirectoryRecord::make(uint16_t fileId, uint8_t protection, uint1
     return r;
 }
 
-RecordReply readDirectoryRecord(Session& session, uint8_t number) {
+Result<DirectoryRecord> readDirectoryRecord(LockedDevice& session, uint8_t number) {
     Response r = session.send(cmd::readRecord(number, kRecordLength));
-    if (!r.ok()) return {r.result, {}};
-    if (r.data.size() != kRecordLength) return {-1, {}};
-    return {0, DirectoryRecord{std::move(r.data)}};
+    if (!r.ok()) return {r.result};
+    if (r.value.size() != kRecordLength) return {-1};
+    return {0, DirectoryRecord{std::move(r.value)}};
 }
 
-FileLookup findFile(Session& session, ByteView name) {
-    if (int32_t r = session.select(kDirectoryFile); r != 0) return {r, 0, {}};
+Result<FoundFile> findFile(LockedDevice& session, ByteView name) {
+    if (int32_t r = session.select(kDirectoryFile); r != 0) return {r};
     for (uint8_t n = 1; n <= kRecords; ++n) {
-        RecordReply rec = readDirectoryRecord(session, n);
-        if (rec.result != 0) return {rec.result, 0, {}};
-        if (rec.record.inUse() && rec.record.named(name)) return {0, n, std::move(rec.record)};
+        Result<DirectoryRecord> rec = readDirectoryRecord(session, n);
+        if (!rec.ok()) return {rec.result};
+        if (rec.value.inUse() && rec.value.named(name)) return {0, {n, std::move(rec.value)}};
     }
-    return {XR_NOT_FOUND, 0, {}};
+    return {XR_NOT_FOUND};
 }
 
 }  // namespace tokenapi::files

@@ -42,19 +42,15 @@ struct DirectoryRecord {
 
 // READ RECORD n of the directory (which must be the current file); a reply of another length
 // than 27 bytes is one this library does not know (-1).
-struct RecordReply {
-    int32_t result = -1;
-    DirectoryRecord record;
-};
-RecordReply readDirectoryRecord(Session& session, uint8_t number);
+Result<DirectoryRecord> readDirectoryRecord(LockedDevice& session, uint8_t number);
 
-// Looks a name up: result 0 with the record and its number, 0x20001 when no record in use
-// carries it, or the failing command's result.
-struct FileLookup {
-    int32_t result = -1;
+// A name's directory record and its number.
+struct FoundFile {
     uint8_t number = 0;
     DirectoryRecord record;
 };
-FileLookup findFile(Session& session, ByteView name);
+// Looks a name up: the record, 0x20001 when no record in use carries it, or the failing
+// command's result.
+Result<FoundFile> findFile(LockedDevice& session, ByteView name);
 
 }  // namespace tokenapi::files

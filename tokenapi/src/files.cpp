@@ -47,54 +47,48 @@ std::array<uint8_t, 2> toBigEndian16(uint32_t v) {
 }
 
 // Selects the file of a directory record and reads its stored content length.
-struct LengthReply {
-    int32_t result = -1;
-    uint16_t length = 0;
-};
-LengthReply openDataFile(Session& s, const DirectoryRecord& record, bool emptyOnWrongLength) {
+Result<uint16_t> openDataFile(LockedDevice& s, const DirectoryRecord& record,
+                              bool emptyOnWrongLength) {
     if (int32_t r = s.select(record.fileId()); r != 0) return {r};
     Response r = s.send(cmd::readBinary(0, 2));
     // A file too short even for its length field holds nothing yet.
     if (emptyOnWrongLength && r.result == 0x6C00) return {0, 0};
-    if (!r.ok()) return {rightsMapped(r.result)};
-    if (r.data.size() != 2) return {-1};
-    return {0, bigEndian16(r.data)};
+    if (!r.ok()) return {status::kFileAccess.map(r.result)};
+    if (r.value.size() != 2) return {-1};
+    return {0, bigEndian16(r.value)};
 }
 
-struct FreeSpaceReply {
-    int32_t result = -1;
-    uint32_t bytes = 0;
-};
-FreeSpaceReply freeSpace(Session& s) {
-    DeviceStatusReply st = readDeviceStatus(s);
-    if (st.result != 0) return {st.result};
-    const uint16_t raw = st.status.freeSpace();
+// Free space for files, after the reserve the token keeps.
+Result<uint32_t> freeSpace(LockedDevice& s) {
+    Result<DeviceStatus> st = readDeviceStatus(s);
+    if (!st.ok()) return {st.result};
+    const uint16_t raw = st.value.freeSpace();
     return {0, raw > kFreeSpaceReserve ? raw - kFreeSpaceReserve : 0u};
 }
 
-int32_t createFile(Session& s, ByteView name, uint32_t size, uint32_t access) {
-    FreeSpaceReply space = freeSpace(s);
-    if (space.result != 0) return space.result;
-    if (size + 2 >= space.bytes) return XR_NO_ROOM;
+int32_t createFile(LockedDevice& s, ByteView name, uint32_t size, uint32_t access) {
+    Result<uint32_t> space = freeSpace(s);
+    if (!space.ok()) return space.result;
+    if (size + 2 >= space.value) return XR_NO_ROOM;
 
-    FileLookup existing = findFile(s, name);
+    Result<FoundFile> existing = findFile(s, name);
     if (existing.result == 0) return XR_FILE_EXISTS;
     if (existing.result != XR_NOT_FOUND) return existing.result;
 
     if (int32_t r = s.select(kDirectoryFile); r != 0) return r;
     uint8_t freeRecord = 0;
     for (uint8_t n = 1; n <= kRecords && freeRecord == 0; ++n) {
-        RecordReply rec = readDirectoryRecord(s, n);
-        if (rec.result != 0) return rec.result;
-        if (!rec.record.inUse()) freeRecord = n;
+        Result<DirectoryRecord> rec = readDirectoryRecord(s, n);
+        if (!rec.ok()) return rec.result;
+        if (!rec.value.inUse()) freeRecord = n;
     }
     if (freeRecord == 0) return XR_NO_ROOM;
 
     if (int32_t r = s.select(kCounterFile); r != 0) return r;
     Response counter = s.send(cmd::readBinary(0, 2));
     if (!counter.ok()) return counter.result;
-    if (counter.data.size() != 2) return -1;
-    const uint16_t fileId = bigEndian16(counter.data);
+    if (counter.value.size() != 2) return -1;
+    const uint16_t fileId = bigEndian16(counter.value);
     if (fileId == kIdentifiersUsedUp) return XR_NO_ROOM;
 
     const uint8_t readAccess = static_cast<uint8_t>(access >> 8);
@@ -106,7 +100,9 @@ int32_t createFile(Session& s, ByteView name, uint32_t size, uint32_t access) {
     control[3] = static_cast<uint8_t>(size + 2);
     control[8] = readAccess != 0 ? kAccessRequired : 0x00;
     control[10] = updateAccess != 0 ? kAccessRequired : 0x00;
-    if (Response r = s.send(cmd::createFile(control)); !r.ok()) return rightsMapped(r.result);
+    if (Response r = s.send(cmd::createFile(control)); !r.ok()) {
+        return status::kFileAccess.map(r.result);
+    }
 
     // The new file is current now; the record goes back into the directory file.
     if (int32_t r = s.select(kDirectoryFile); r != 0) return r;
@@ -114,27 +110,27 @@ int32_t createFile(Session& s, ByteView name, uint32_t size, uint32_t access) {
     DirectoryRecord record =
         DirectoryRecord::make(fileId, protection, static_cast<uint16_t>(size), name);
     if (Response r = s.send(cmd::updateRecord(freeRecord, record.raw)); !r.ok()) {
-        return rightsMapped(r.result);
+        return status::kFileAccess.map(r.result);
     }
 
     // The counter's low byte counts on; the high byte stays (EF10, EF11, ... EFFF).
     if (int32_t r = s.select(kCounterFile); r != 0) return r;
-    const std::array<uint8_t, 2> next = {counter.data[0],
-                                         static_cast<uint8_t>(counter.data[1] + 1)};
+    const std::array<uint8_t, 2> next = {counter.value[0],
+                                         static_cast<uint8_t>(counter.value[1] + 1)};
     return s.send(cmd::updateBinary(0, next)).result;
 }
 
-int32_t readFile(Session& s, ByteView name, uint32_t offset, uint32_t length, uint8_t* buffer,
+int32_t readFile(LockedDevice& s, ByteView name, uint32_t offset, uint32_t length, uint8_t* buffer,
                  uint32_t* readLength) {
-    FileLookup file = findFile(s, name);
-    if (file.result != 0) return file.result;
-    LengthReply stored = openDataFile(s, file.record, false);
-    if (stored.result != 0) return stored.result;
-    if (offset >= stored.length) {
+    Result<FoundFile> file = findFile(s, name);
+    if (!file.ok()) return file.result;
+    Result<uint16_t> stored = openDataFile(s, file.value.record, false);
+    if (!stored.ok()) return stored.result;
+    if (offset >= stored.value) {
         *readLength = 0;
         return 0;
     }
-    size_t count = stored.length - offset;
+    size_t count = stored.value - offset;
     if (length != 0) count = std::min<size_t>(count, length);
     // offset is at most 0x7FFF, so the first content byte may already lie at 0x8001.
     const size_t start = size_t{offset} + kContentOffset;
@@ -155,16 +151,16 @@ int32_t readFile(Session& s, ByteView name, uint32_t offset, uint32_t length, ui
             size_t got = 0;
             if (available != 0) {
                 Response rest = s.send(cmd::readBinary(at, static_cast<uint8_t>(available)));
-                if (!rest.ok()) return rightsMapped(rest.result);
-                got = std::min(rest.data.size(), available);
-                std::copy_n(rest.data.begin(), got, buffer + done);
+                if (!rest.ok()) return status::kFileAccess.map(rest.result);
+                got = std::min(rest.value.size(), available);
+                std::copy_n(rest.value.begin(), got, buffer + done);
             }
             *readLength = static_cast<uint32_t>(done + got);
             return 0;
         }
-        if (!r.ok()) return rightsMapped(r.result);
-        const size_t got = std::min(r.data.size(), piece);
-        std::copy_n(r.data.begin(), got, buffer + done);
+        if (!r.ok()) return status::kFileAccess.map(r.result);
+        const size_t got = std::min(r.value.size(), piece);
+        std::copy_n(r.value.begin(), got, buffer + done);
         done += got;
         if (got < piece) {
             *readLength = static_cast<uint32_t>(done);
@@ -174,30 +170,31 @@ int32_t readFile(Session& s, ByteView name, uint32_t offset, uint32_t length, ui
     return 0;
 }
 
-int32_t writeFile(Session& s, ByteView name, uint32_t offset, ByteView data, uint32_t* written) {
-    FileLookup file = findFile(s, name);
-    if (file.result != 0) return file.result;
-    LengthReply stored = openDataFile(s, file.record, true);
-    if (stored.result != 0) return stored.result;
+int32_t writeFile(LockedDevice& s, ByteView name, uint32_t offset, ByteView data,
+                  uint32_t* written) {
+    Result<FoundFile> file = findFile(s, name);
+    if (!file.ok()) return file.result;
+    Result<uint16_t> stored = openDataFile(s, file.value.record, true);
+    if (!stored.ok()) return stored.result;
 
     if (int32_t r = s.updateInPieces(offset + kContentOffset, data); r != 0) {
-        return rightsMapped(r);
+        return status::kFileAccess.map(r);
     }
     *written = static_cast<uint32_t>(data.size());
 
     // The logical length becomes the end of this write, also when the content was longer.
-    if (int32_t r = s.select(file.record.fileId()); r != 0) return r;
-    return rightsMapped(
+    if (int32_t r = s.select(file.value.record.fileId()); r != 0) return r;
+    return status::kFileAccess.map(
         s.send(cmd::updateBinary(0, toBigEndian16(offset + static_cast<uint32_t>(data.size()))))
             .result);
 }
 
-int32_t deleteFile(Session& s, ByteView name) {
+int32_t deleteFile(LockedDevice& s, ByteView name) {
     if (int32_t r = s.select(kDirectoryFile); r != 0) return r;
     for (uint8_t n = 1; n <= kRecords; ++n) {
-        RecordReply rec = readDirectoryRecord(s, n);
-        if (rec.result != 0) return rec.result;
-        if (rec.record.inUse() && rec.record.named(name)) {
+        Result<DirectoryRecord> rec = readDirectoryRecord(s, n);
+        if (!rec.ok()) return rec.result;
+        if (rec.value.inUse() && rec.value.named(name)) {
             const Bytes cleared(kRecordLength, 0x00);
             return s.send(cmd::updateRecord(n, cleared)).result;
         }
@@ -206,17 +203,13 @@ int32_t deleteFile(Session& s, ByteView name) {
 }
 
 // The records in use, in record order.
-struct ListReply {
-    int32_t result = -1;
-    std::vector<DirectoryRecord> records;
-};
-ListReply listDirectory(Session& s) {
-    if (int32_t r = s.select(kDirectoryFile); r != 0) return {r, {}};
-    ListReply out{0, {}};
+Result<std::vector<DirectoryRecord>> listDirectory(LockedDevice& s) {
+    if (int32_t r = s.select(kDirectoryFile); r != 0) return {r};
+    Result<std::vector<DirectoryRecord>> out{0, {}};
     for (uint8_t n = 1; n <= kRecords; ++n) {
-        RecordReply rec = readDirectoryRecord(s, n);
-        if (rec.result != 0) return {rec.result, {}};
-        if (rec.record.inUse()) out.records.push_back(std::move(rec.record));
+        Result<DirectoryRecord> rec = readDirectoryRecord(s, n);
+        if (!rec.ok()) return {rec.result};
+        if (rec.value.inUse()) out.value.push_back(std::move(rec.value));
     }
     return out;
 }
@@ -226,94 +219,77 @@ ListReply listDirectory(Session& s) {
 extern "C" {
 
 XAPI X_CreateFile(DeviceHandle* device, const char* name, uint32_t size, uint32_t access) {
-    return noThrow([&]() -> int32_t {
-        const auto fileName = apiName(name);
-        if (!fileName) return XR_BAD_PARAMETER;
-        if (size > kMaxFileSize) return XR_NO_ROOM;
-        return runDeviceOp(device, Gate::UserVerified, [&](Session& s) {
-            return createFile(s, *fileName, size, access & 0xFFFF);
-        });
-    });
+    const auto fileName = apiName(name);
+    const int32_t arguments = !fileName ? XR_BAD_PARAMETER : size > kMaxFileSize ? XR_NO_ROOM : 0;
+    return runDeviceOp(
+        device, {.arguments = arguments, .gate = Gate::UserVerified},
+        [&](LockedDevice& s) { return createFile(s, *fileName, size, access & 0xFFFF); });
 }
 
 XAPI X_ReadFile(DeviceHandle* device, const char* name, uint32_t offset, uint32_t length,
                 uint8_t* buffer, uint32_t* readLength) {
-    return noThrow([&]() -> int32_t {
-        const auto fileName = apiName(name);
-        if (!fileName || offset > kMaxOffset || length > kMaxLength || buffer == nullptr ||
-            readLength == nullptr) {
-            return XR_BAD_PARAMETER;
-        }
-        return runDeviceOp(device, Gate::None, [&](Session& s) {
-            return readFile(s, *fileName, offset, length, buffer, readLength);
-        });
+    const auto fileName = apiName(name);
+    const bool bad = !fileName || offset > kMaxOffset || length > kMaxLength || buffer == nullptr ||
+                     readLength == nullptr;
+    return runDeviceOp(device, {.arguments = bad ? XR_BAD_PARAMETER : 0}, [&](LockedDevice& s) {
+        return readFile(s, *fileName, offset, length, buffer, readLength);
     });
 }
 
 XAPI X_WriteFile(DeviceHandle* device, const char* name, uint32_t offset, const uint8_t* data,
                  uint32_t dataLength, uint32_t* written) {
-    return noThrow([&]() -> int32_t {
-        const auto fileName = apiName(name);
-        if (!fileName || offset > kMaxOffset || dataLength == 0 || dataLength > kMaxLength ||
-            data == nullptr || written == nullptr ||
-            offset + kContentOffset + dataLength > kAddressableEnd) {
-            return XR_BAD_PARAMETER;
-        }
-        return runDeviceOp(device, Gate::None, [&](Session& s) {
-            return writeFile(s, *fileName, offset, ByteView(data, dataLength), written);
-        });
+    const auto fileName = apiName(name);
+    const bool bad = !fileName || offset > kMaxOffset || dataLength == 0 ||
+                     dataLength > kMaxLength || data == nullptr || written == nullptr ||
+                     offset + kContentOffset + dataLength > kAddressableEnd;
+    return runDeviceOp(device, {.arguments = bad ? XR_BAD_PARAMETER : 0}, [&](LockedDevice& s) {
+        return writeFile(s, *fileName, offset, ByteView(data, dataLength), written);
     });
 }
 
 XAPI X_DeleteFile(DeviceHandle* device, const char* name, uint32_t nameLength) {
-    return noThrow([&]() -> int32_t {
-        if (name == nullptr || nameLength == 0 || nameLength > kMaxDeleteName) {
-            return XR_BAD_PARAMETER;
-        }
-        const ByteView fileName(reinterpret_cast<const uint8_t*>(name), nameLength);
-        return runDeviceOp(device, Gate::None, [&](Session& s) { return deleteFile(s, fileName); });
+    const bool bad = name == nullptr || nameLength == 0 || nameLength > kMaxDeleteName;
+    return runDeviceOp(device, {.arguments = bad ? XR_BAD_PARAMETER : 0}, [&](LockedDevice& s) {
+        return deleteFile(s, ByteView(reinterpret_cast<const uint8_t*>(name), nameLength));
     });
 }
 
 XAPI X_EnumFilesEx(DeviceHandle* device, XFileEntry* entries, uint32_t* count) {
-    return noThrow([&]() -> int32_t {
-        if (entries == nullptr || count == nullptr) return XR_BAD_PARAMETER;
-        return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
-            ListReply list = listDirectory(s);
-            if (list.result != 0) return list.result;
-            uint32_t n = 0;
-            for (const DirectoryRecord& rec : list.records) {
-                XFileEntry& e = entries[n++];
-                // Only the name's own bytes go into the name field.
-                std::copy(rec.name().begin(), rec.name().end(), e.name);
-                e.nameLength = static_cast<uint32_t>(rec.nameLength());
-                e.protection = uint32_t{rec.protection()} + 1;
-                e.size = rec.size();
-            }
-            *count = n;
-            return 0;
-        });
-    });
+    const bool bad = entries == nullptr || count == nullptr;
+    return runDeviceOp(device, {.arguments = bad ? XR_BAD_PARAMETER : 0},
+                       [&](LockedDevice& s) -> int32_t {
+                           Result<std::vector<DirectoryRecord>> list = listDirectory(s);
+                           if (!list.ok()) return list.result;
+                           uint32_t n = 0;
+                           for (const DirectoryRecord& rec : list.value) {
+                               XFileEntry& e = entries[n++];
+                               // Only the name's own bytes go into the name field.
+                               std::copy(rec.name().begin(), rec.name().end(), e.name);
+                               e.nameLength = static_cast<uint32_t>(rec.nameLength());
+                               e.protection = uint32_t{rec.protection()} + 1;
+                               e.size = rec.size();
+                           }
+                           *count = n;
+                           return 0;
+                       });
 }
 
 XAPI X_EnumFiles(DeviceHandle* device, char* buffer, uint32_t* length) {
-    return noThrow([&]() -> int32_t {
-        if (length == nullptr) return XR_BAD_PARAMETER;
-        return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
-            ListReply list = listDirectory(s);
-            if (list.result != 0) return list.result;
-            uint32_t total = 0;
-            for (const DirectoryRecord& rec : list.records) {
-                if (buffer != nullptr) {
-                    std::copy(rec.name().begin(), rec.name().end(), buffer + total);
-                    buffer[total + rec.nameLength()] = '\0';
-                }
-                total += static_cast<uint32_t>(rec.nameLength() + 1);
-            }
-            *length = total;
-            return 0;
-        });
-    });
+    return runDeviceOp(device, {.arguments = length == nullptr ? XR_BAD_PARAMETER : 0},
+                       [&](LockedDevice& s) -> int32_t {
+                           Result<std::vector<DirectoryRecord>> list = listDirectory(s);
+                           if (!list.ok()) return list.result;
+                           uint32_t total = 0;
+                           for (const DirectoryRecord& rec : list.value) {
+                               if (buffer != nullptr) {
+                                   std::copy(rec.name().begin(), rec.name().end(), buffer + total);
+                                   buffer[total + rec.nameLength()] = '\0';
+                               }
+                               total += static_cast<uint32_t>(rec.nameLength() + 1);
+                           }
+                           *length = total;
+                           return 0;
+                       });
 }
 
 }  // extern "C"

@@ -16,13 +16,13 @@ using namespace tokenapi::containers;
 namespace {
 
 // The handle of a created container as its flag files describe it.
-int32_t openNamed(Session& s, ByteView name, ContainerHandle** out) {
+int32_t openNamed(LockedDevice& s, ByteView name, ContainerHandle** out) {
     if (int32_t r = s.select(kDirectory); r != 0) return r;
     std::optional<Bytes> found;
     for (uint8_t n = 1; n <= kDirectoryRecords && !found; ++n) {
-        ContainerRecordReply rec = readContainerRecord(s, n);
-        if (rec.result != 0) return rec.result;
-        if (recordNamed(rec.record, name)) found = std::move(rec.record);
+        Result<Bytes> rec = readContainerRecord(s, n);
+        if (!rec.ok()) return rec.result;
+        if (recordNamed(rec.value, name)) found = std::move(rec.value);
     }
     if (!found) return XR_NOT_FOUND;
 
@@ -35,32 +35,32 @@ int32_t openNamed(Session& s, ByteView name, ContainerHandle** out) {
     if (int32_t r = s.select(kKeyFlags); r != 0) return r;
     Response flags = s.send(cmd::readBinary(static_cast<uint16_t>(4 * (n - 1)), 4));
     if (!flags.ok()) return flags.result;
-    if (flags.data.size() != 4) return -1;
-    handle.raw[ContainerBytes::kCert2] = flags.data[0];
-    handle.raw[ContainerBytes::kKey2] = flags.data[1];
-    handle.raw[ContainerBytes::kCert1] = flags.data[2];
-    handle.raw[ContainerBytes::kKey1] = flags.data[3];
+    if (flags.value.size() != 4) return -1;
+    handle.raw[ContainerBytes::kCert2] = flags.value[0];
+    handle.raw[ContainerBytes::kKey2] = flags.value[1];
+    handle.raw[ContainerBytes::kCert1] = flags.value[2];
+    handle.raw[ContainerBytes::kKey1] = flags.value[3];
 
     const int32_t root = s.select(kRootFlags);
     if (root != 0 && root != kSwFileNotFound) return root;
     if (root == 0) {
         Response flag = s.send(cmd::readBinary(static_cast<uint16_t>(n - 1), 1));
         if (!flag.ok()) return flag.result;
-        if (flag.data.size() != 1) return -1;
-        handle.raw[ContainerBytes::kRoot] = flag.data[0];
+        if (flag.value.size() != 1) return -1;
+        handle.raw[ContainerBytes::kRoot] = flag.value[0];
     }
     *out = newContainer(handle);
     return 0;
 }
 
-int32_t enumNamed(Session& s, char* buffer, uint32_t* length) {
+int32_t enumNamed(LockedDevice& s, char* buffer, uint32_t* length) {
     if (int32_t r = s.select(kDirectory); r != 0) return r;
     uint32_t total = 0;
     for (uint8_t n = 1; n <= kDirectoryRecords; ++n) {
-        ContainerRecordReply rec = readContainerRecord(s, n);
-        if (rec.result != 0) return rec.result;
-        if (!recordInUse(rec.record)) continue;
-        const ByteView name = recordName(rec.record);
+        Result<Bytes> rec = readContainerRecord(s, n);
+        if (!rec.ok()) return rec.result;
+        if (!recordInUse(rec.value)) continue;
+        const ByteView name = recordName(rec.value);
         if (buffer != nullptr) {
             std::copy(name.begin(), name.end(), buffer + total);
             buffer[total + name.size()] = '\0';
@@ -76,21 +76,17 @@ int32_t enumNamed(Session& s, char* buffer, uint32_t* length) {
 extern "C" {
 
 XAPI X_OpenNamedContainer(DeviceHandle* device, const char* name, ContainerHandle** container) {
-    return noThrow([&]() -> int32_t {
-        const auto validName = containerName(name);
-        if (!validName) return XR_NAME_LENGTH;
-        if (container == nullptr) return XR_BAD_HANDLE;
-        return runDeviceOp(device, Gate::None,
-                           [&](Session& s) { return openNamed(s, *validName, container); });
-    });
+    const auto validName = containerName(name);
+    const int32_t arguments = !validName             ? XR_NAME_LENGTH
+                              : container == nullptr ? XR_BAD_HANDLE
+                                                     : 0;
+    return runDeviceOp(device, {.arguments = arguments},
+                       [&](LockedDevice& s) { return openNamed(s, *validName, container); });
 }
 
 XAPI X_EnumNamedContainers(DeviceHandle* device, char* buffer, uint32_t* length) {
-    return noThrow([&]() -> int32_t {
-        if (length == nullptr) return XR_BAD_PARAMETER;
-        return runDeviceOp(device, Gate::None,
-                           [&](Session& s) { return enumNamed(s, buffer, length); });
-    });
+    return runDeviceOp(device, {.arguments = length == nullptr ? XR_BAD_PARAMETER : 0},
+                       [&](LockedDevice& s) { return enumNamed(s, buffer, length); });
 }
 
 }  // extern "C"

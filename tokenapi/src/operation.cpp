@@ -6,11 +6,11 @@
 
 namespace tokenapi {
 
-int32_t Session::select(uint16_t fileId) {
+int32_t LockedDevice::select(uint16_t fileId) {
     return send(cmd::select(fileId)).result;
 }
 
-int32_t Session::updateInPieces(size_t at, ByteView data) {
+int32_t LockedDevice::updateInPieces(size_t at, ByteView data) {
     constexpr size_t kPiece = 128;
     for (size_t done = 0; done < data.size();) {
         const size_t piece = std::min(kPiece, data.size() - done);

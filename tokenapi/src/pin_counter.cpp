@@ -8,19 +8,19 @@ namespace {
 constexpr uint16_t kCounterFile = 0x0020;
 }  // namespace
 
-PinCounterReply readPinCounter(Session& session, uint8_t pinNumber) {
-    Response r = session.send(cmd::pinRetryCounter(pinNumber));
+Result<PinCounter> readPinCounter(LockedDevice& device, uint8_t pinNumber) {
+    Response r = device.send(cmd::pinRetryCounter(pinNumber));
     if (r.ok()) {
-        if (r.data.size() < 2) return {-1};
-        return {0, static_cast<uint8_t>(r.data[0] * 16 + r.data[1]), false};
+        if (r.value.size() < 2) return {-1};
+        return {0, {static_cast<uint8_t>(r.value[0] * 16 + r.value[1]), false}};
     }
     if (r.result != kSwInsNotSupported) return {r.result};
 
-    if (int32_t s = session.select(kCounterFile); s != 0) return {s};
-    Response file = session.send(cmd::readBinary(0, 2));
+    if (int32_t s = device.select(kCounterFile); s != 0) return {s};
+    Response file = device.send(cmd::readBinary(0, 2));
     if (!file.ok()) return {file.result};
-    if (file.data.size() < 2) return {-1};
-    return {0, file.data[pinNumber == 1 ? 0 : 1], true};
+    if (file.value.size() < 2) return {-1};
+    return {0, {file.value[pinNumber == 1 ? 0 : 1], true}};
 }
 
 }  // namespace tokenapi

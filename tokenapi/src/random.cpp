@@ -15,19 +15,20 @@ extern "C" {
 
 XAPI X_GenRandom(DeviceHandle* device, uint8_t* buffer, uint32_t length) {
     // A missing output buffer is a missing object pointer, like a missing device handle.
-    if (buffer == nullptr && length != 0) return XR_BAD_HANDLE;
-    return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
-        // Bytes of earlier pieces stay in the buffer when a later piece fails.
-        for (size_t done = 0; done < length;) {
-            Response r = s.send(cmd::getChallenge());
-            if (!r.ok()) return r.result;
-            if (r.data.size() < kChallengeLength) return -1;
-            const size_t take = std::min(kChallengeLength, size_t{length} - done);
-            std::copy_n(r.data.begin(), take, buffer + done);
-            done += take;
-        }
-        return 0;
-    });
+    const bool noBuffer = buffer == nullptr && length != 0;
+    return runDeviceOp(
+        device, {.arguments = noBuffer ? XR_BAD_HANDLE : 0}, [&](LockedDevice& s) -> int32_t {
+            // Bytes of earlier pieces stay in the buffer when a later piece fails.
+            for (size_t done = 0; done < length;) {
+                Response r = s.send(cmd::getChallenge());
+                if (!r.ok()) return r.result;
+                if (r.value.size() < kChallengeLength) return -1;
+                const size_t take = std::min(kChallengeLength, size_t{length} - done);
+                std::copy_n(r.value.begin(), take, buffer + done);
+                done += take;
+            }
+            return 0;
+        });
 }
 
 }  // extern "C"

@@ -45,7 +45,7 @@ int32_t noPad(DeviceHandle* device, CipherDirection direction, uint32_t identifi
     const Algorithm& algorithm = *findAlgorithm(identifier);
     if (length % algorithm.blockLength != 0) return XR_BAD_DATA_LENGTH;
     if (!pointersGiven(key, data, length, output, outputLength)) return XR_BAD_HANDLE;
-    return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
         if (int32_t r = loadKey(s, algorithm, ByteView(key, keyLength)); r != 0) return r;
         const Joined input{bytesOf(data, length), {}};
@@ -65,7 +65,7 @@ int32_t noPadCbc(DeviceHandle* device, CipherDirection direction, uint32_t ident
     if (!pointersGiven(key, data, length, output, outputLength) || initialValue == nullptr) {
         return XR_BAD_HANDLE;
     }
-    return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
         if (int32_t r = loadKey(s, *algorithm, ByteView(key, keyLength)); r != 0) return r;
         const ByteView iv(initialValue, kCbcBlockLength);
@@ -110,7 +110,7 @@ int32_t update(DeviceHandle* device, CipherSession* session, CipherDirection dir
         }
         if (data == nullptr || output == nullptr) return XR_BAD_HANDLE;
         if (state.broken != 0) return state.broken;
-        return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+        return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
             if (!holdsKeyRegister(device, session)) {
                 state.broken = XR_KEY_UNAVAILABLE;
                 return state.broken;
@@ -162,7 +162,7 @@ int32_t encryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* outp
         const size_t p = h == b ? b : b - h;
         std::array<uint8_t, kMaxBlockLength> padding{};
         std::fill_n(padding.begin(), p, static_cast<uint8_t>(p));
-        const int32_t result = runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+        const int32_t result = runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
             if (!holdsKeyRegister(device, session)) {
                 state.broken = XR_KEY_UNAVAILABLE;
                 return state.broken;
@@ -199,7 +199,7 @@ int32_t decryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* outp
         const size_t b = state.algorithm->blockLength;
         if (state.heldCount != b) return XR_BAD_DATA_LENGTH;
         if (output == nullptr) return XR_BAD_HANDLE;
-        const int32_t result = runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+        const int32_t result = runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
             if (!holdsKeyRegister(device, session)) {
                 state.broken = XR_KEY_UNAVAILABLE;
                 return state.broken;
@@ -238,7 +238,7 @@ XAPI X_Encrypt(DeviceHandle* device, uint32_t algorithm, const uint8_t* key, uin
     }
     std::array<uint8_t, kMaxBlockLength> padding{};
     std::fill_n(padding.begin(), p, static_cast<uint8_t>(p));
-    return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
         if (int32_t r = loadKey(s, a, ByteView(key, keyLength)); r != 0) return r;
         const Joined padded{bytesOf(data, length), ByteView(padding.data(), p)};
@@ -258,7 +258,7 @@ XAPI X_Decrypt(DeviceHandle* device, uint32_t algorithm, const uint8_t* key, uin
     // Padded data is at least one block: an empty input has no padding to take off.
     if (length == 0 || length % a.blockLength != 0) return XR_BAD_DATA_LENGTH;
     if (!pointersGiven(key, data, length, output, outputLength)) return XR_BAD_HANDLE;
-    return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
         if (int32_t r = loadKey(s, a, ByteView(key, keyLength)); r != 0) return r;
         const std::span<uint8_t> out(output, length);
@@ -312,7 +312,7 @@ XAPI X_EncryptInit(DeviceHandle* device, CipherSession** session, uint32_t algor
     if (int32_t r = checkAlgorithmAndKey(algorithm, keyLength); r != 0) return r;
     if (key == nullptr) return XR_BAD_HANDLE;
     const Algorithm& a = *findAlgorithm(algorithm);
-    return runDeviceOp(device, Gate::None, [&](Session& s) -> int32_t {
+    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
         if (int32_t r = loadKey(s, a, ByteView(key, keyLength)); r != 0) return r;
         *session = newSession(device, a);

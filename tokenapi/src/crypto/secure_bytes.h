@@ -18,23 +18,29 @@ inline void secureWipe(std::span<std::uint8_t> bytes) noexcept {
 }
 
 // Wipes every block before handing it back, so that a vector's old buffer is cleared also
-// when it grows and moves its contents elsewhere, not only at destruction.
-template <class T>
+// when it grows and moves its contents elsewhere, not only at destruction. `Base` does the
+// allocating (a test puts one there that looks at each block as it comes back).
+template <class T, class Base = std::allocator<T>>
 struct WipingAllocator {
     using value_type = T;
+    template <class U>
+    struct rebind {
+        using other =
+            WipingAllocator<U, typename std::allocator_traits<Base>::template rebind_alloc<U>>;
+    };
 
     WipingAllocator() = default;
-    template <class U>
-    constexpr WipingAllocator(const WipingAllocator<U>&) noexcept {}
+    template <class U, class B>
+    constexpr WipingAllocator(const WipingAllocator<U, B>&) noexcept {}
 
-    T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+    T* allocate(std::size_t n) { return Base{}.allocate(n); }
     void deallocate(T* p, std::size_t n) noexcept {
         secureWipe(p, n * sizeof(T));
-        std::allocator<T>{}.deallocate(p, n);
+        Base{}.deallocate(p, n);
     }
 
-    template <class U>
-    bool operator==(const WipingAllocator<U>&) const noexcept {
+    template <class U, class B>
+    bool operator==(const WipingAllocator<U, B>&) const noexcept {
         return true;
     }
 };
