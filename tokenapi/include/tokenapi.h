@@ -27,37 +27,44 @@
 extern "C" {
 #endif
 
-/* ---- Result codes (besides 0 and the token's status words) ---- */
-#define XR_OK 0
-#define XR_TRANSPORT (-1)
-#define XR_LOCK_UNAVAILABLE 0x10000
-#define XR_DEVICE_LOST 0x10001 /* also: device number out of range */
-#define XR_BAD_HANDLE 0x10003
-#define XR_NO_ROOM 0x10004
-#define XR_LOCK_TIMEOUT 0x10005
-#define XR_NOT_FOUND 0x20001
-#define XR_NAME_LENGTH 0x20002
-#define XR_FILE_EXISTS 0x20004
-#define XR_NO_CONTAINER_SLOT 0x30001
-#define XR_CONTAINER_EXISTS 0x30002
-#define XR_BAD_CONTAINER 0x30003
-#define XR_BAD_CONTAINER_NAME 0x30004
-#define XR_BAD_ALGORITHM 0x30005
-#define XR_BAD_KEY_LENGTH 0x30006
-#define XR_BAD_DATA_LENGTH 0x30007
-#define XR_BAD_PADDING 0x30008
-#define XR_WRONG_KEY_KIND 0x30009
-#define XR_BAD_SIGNATURE 0x30011
-#define XR_CERT_TOO_LONG 0x30012
-#define XR_KEY_UNAVAILABLE 0x30013
-#define XR_BAD_PKCS1_BLOCK 0x30014
-#define XR_DIGEST_FINISHED 0x30015
-#define XR_PIN_INCORRECT 0x40001 /* tries left written to the retry output */
-#define XR_PIN_TOO_LONG 0x40002
-#define XR_PIN_BLOCKED 0x40003
-#define XR_NOT_VERIFIED 0x40005
-#define XR_UNSUPPORTED 0x50001
-#define XR_BAD_PARAMETER 0x50002
+/* ---- Result codes (besides the token's status words) ----
+ * The one list of the library's result codes, as X(name, value, meaning). It defines the
+ * XR_ constants below; tests expand it to know every code the library may give. */
+#define XR_RESULT_CODES(X)                                                                   \
+    X(XR_OK, 0, "success")                                                                   \
+    X(XR_TRANSPORT, -1, "no exchange, or a reply the library does not know")                 \
+    X(XR_LOCK_UNAVAILABLE, 0x10000, "the key API lock could not be opened or created")       \
+    X(XR_DEVICE_LOST, 0x10001, "the device was lost (or a device number out of range)")      \
+    X(XR_BAD_HANDLE, 0x10003, "null, stale or lost device handle, or a null object pointer") \
+    X(XR_NO_ROOM, 0x10004, "no room for a new file")                                         \
+    X(XR_LOCK_TIMEOUT, 0x10005, "the key API lock was not free within 5 seconds")            \
+    X(XR_NOT_FOUND, 0x20001, "file, certificate or key not found")                           \
+    X(XR_NAME_LENGTH, 0x20002, "container name length outside 1 to 120")                     \
+    X(XR_FILE_EXISTS, 0x20004, "a file of that name already exists")                         \
+    X(XR_NO_CONTAINER_SLOT, 0x30001, "no free container slot")                               \
+    X(XR_CONTAINER_EXISTS, 0x30002, "a container of that name already exists")               \
+    X(XR_BAD_CONTAINER, 0x30003, "not a valid container handle")                             \
+    X(XR_BAD_CONTAINER_NAME, 0x30004, "the container name does not end in 1 or 2")           \
+    X(XR_BAD_ALGORITHM, 0x30005, "unsupported algorithm identifier")                         \
+    X(XR_BAD_KEY_LENGTH, 0x30006, "key length does not fit the algorithm")                   \
+    X(XR_BAD_DATA_LENGTH, 0x30007, "data length not acceptable for the operation")           \
+    X(XR_BAD_PADDING, 0x30008, "the padding of the last deciphered block is wrong")          \
+    X(XR_WRONG_KEY_KIND, 0x30009, "key handle of the wrong kind for the operation")          \
+    X(XR_BAD_SIGNATURE, 0x30011, "signature does not verify")                                \
+    X(XR_CERT_TOO_LONG, 0x30012, "certificate longer than 2,048 bytes")                      \
+    X(XR_KEY_UNAVAILABLE, 0x30013, "the requested key is not available")                     \
+    X(XR_BAD_PKCS1_BLOCK, 0x30014, "a deciphered block is not a valid PKCS #1 v1.5 block")   \
+    X(XR_DIGEST_FINISHED, 0x30015, "the digest session is already finished")                 \
+    X(XR_PIN_INCORRECT, 0x40001, "wrong PIN; tries left written to the retry output")        \
+    X(XR_PIN_TOO_LONG, 0x40002, "PIN longer than 16 bytes")                                  \
+    X(XR_PIN_BLOCKED, 0x40003, "the PIN is blocked")                                         \
+    X(XR_NOT_VERIFIED, 0x40005, "security state not satisfied: no verified PIN")             \
+    X(XR_UNSUPPORTED, 0x50001, "unknown information type or unsupported request")            \
+    X(XR_BAD_PARAMETER, 0x50002, "invalid parameter")
+
+#define XR_DEFINE_CODE(name, value, meaning) name = (value),
+enum XResultCode { XR_RESULT_CODES(XR_DEFINE_CODE) };
+#undef XR_DEFINE_CODE
 
 /* ---- Handles ---- */
 typedef struct DeviceHandle DeviceHandle; /* from X_ConnectDEV, freed by X_DisConnectDEV */
@@ -87,8 +94,12 @@ typedef struct XFileEntry {
 #define XFILE_MAX_ENTRIES 20
 
 /* ---- Device management ----
+ * Several threads may use one device handle at once. X_DisConnectDEV waits until the calls
+ * already running on the handle have ended; calls made on it once it has started give
+ * XR_BAD_HANDLE. X_EnumDEV and X_ConnectDEV are for one thread at a time.
  * X_TransmitCmd: *replyLength is the reply buffer's size on entry and the reply's length on
- * return; a longer reply gives XR_BAD_PARAMETER with the needed length, nothing copied.
+ * return; a longer reply gives XR_BAD_PARAMETER with the needed length, nothing copied. The
+ * reply comes with whatever status word the token gave, which goes to *status.
  * X_GetDEVInfo: the buffer must hold 21 bytes for XINFO_SERIAL (20 digits and a terminator),
  * 7 for XINFO_NAME and 1 for the other types. */
 XAPI X_EnumDEV(uint32_t reserved, uint32_t* count);
@@ -110,10 +121,10 @@ XAPI X_EndTransaction(void);
  * verification goes to that container's directory whatever the type.
  * X_ChangePIN and X_UnblockPIN refuse a new PIN with a byte of 0x80 or more (XR_BAD_PARAMETER,
  * nothing sent): the token stores PINs with each byte shifted left by one bit, so such a PIN
- * could never be verified again. An empty new PIN is refused the same way. X_UnblockPIN with a null or empty administrator PIN sends no
- * verification and leaves the decision to the token's own security state.
- * X_GenRandom: one GET CHALLENGE per 8 bytes; bytes already delivered stay in the buffer when a
- * later command fails. */
+ * could never be verified again. An empty new PIN is refused the same way. X_UnblockPIN with a null
+ * or empty administrator PIN sends no verification and leaves the decision to the token's own
+ * security state. X_GenRandom: one GET CHALLENGE per 8 bytes; bytes already delivered stay in the
+ * buffer when a later command fails. */
 XAPI X_VerifyPIN(DeviceHandle* device, uint32_t type, const uint8_t* pin, uint32_t pinLength,
                  uint32_t* retry);
 XAPI X_ChangePIN(DeviceHandle* device, uint32_t type, const uint8_t* oldPin, uint32_t oldLength,
@@ -150,8 +161,10 @@ XAPI X_EnumFilesEx(DeviceHandle* device, XFileEntry* entries, uint32_t* count);
  * out) gives XR_BAD_CONTAINER. X_CloseContainer, X_GetContainerInfo and X_GetContainerInfoEx
  * send nothing to the token, so they also work after the device was lost.
  * Certificates: at most 2,048 bytes (XR_CERT_TOO_LONG); the export buffer must hold 2,048 bytes
- * (a null buffer asks for the length only). X_DeletetUserCert takes type 1 or 2, any other
- * value deletes the root certificate. */
+ * (a null buffer asks for the length only). X_ImportUserCert and X_ExportUserCert take type 1
+ * or 2, or 3 for the root certificate; X_DeletetUserCert takes type 1 or 2, any other value
+ * deletes the root certificate. Closing or destroying a container waits for the calls running
+ * on it. */
 XAPI X_EnumContainer(DeviceHandle* device, char* buffer, uint32_t* length);
 XAPI X_OpenContainer(DeviceHandle* device, const char* name, ContainerHandle** container);
 XAPI X_CloseContainer(DeviceHandle* device, ContainerHandle* container);
