@@ -152,6 +152,8 @@ std::unique_ptr<Bed> Bed::start(const BedLayout& layout) {
         throw std::logic_error("one test bed per process: pcsc-lite keeps the first socket");
     }
     for (const TokenSpec& t : layout.tokens) {
+        if (t.transports.empty()) throw std::invalid_argument("token without a transport");
+        if (!t.on(Transport::Pcsc)) continue;
         if (t.readerEntry >= layout.readerEntries.size() || (t.slot != 0 && t.slot != 1)) {
             throw std::invalid_argument("token placed in a reader that the layout lacks");
         }
@@ -163,6 +165,7 @@ std::unique_ptr<Bed> Bed::start(const BedLayout& layout) {
     const std::filesystem::path& dir = bed->folder_;
     std::filesystem::create_directories(dir / "run");
     std::filesystem::create_directories(dir / "nodrivers");
+    std::filesystem::create_directories(dir / "dev");
     // The driver must stay reachable once the drivers folder is masked. vpcd keeps its
     // sockets in one table indexed by the slot alone ("00 00" or "00 01"), so two entries
     // served by one loaded copy would share their cards: each entry gets a copy of its own,
@@ -180,9 +183,9 @@ std::unique_ptr<Bed> Bed::start(const BedLayout& layout) {
 
     for (std::size_t i = 0; i < layout.tokens.size(); ++i) {
         const TokenSpec& spec = layout.tokens[i];
-        bed->tokens_.push_back(
-            std::make_unique<VirtualToken>(vtoken, dir / ("token" + std::to_string(i)), spec,
-                                           bed->readerName(spec.readerEntry, spec.slot)));
+        bed->tokens_.push_back(std::make_unique<VirtualToken>(
+            vtoken, dir / ("token" + std::to_string(i)), spec,
+            spec.on(Transport::Pcsc) ? bed->readerName(spec.readerEntry, spec.slot) : ""));
         bed->tokens_.back()->provision();
     }
 
@@ -190,18 +193,63 @@ std::unique_ptr<Bed> Bed::start(const BedLayout& layout) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         // A port taken between our check and vpcd's bind only costs another attempt.
         const std::vector<int> bases = freePortPairs(static_cast<int>(layout.readerEntries.size()));
-        bed->writeReaderConf(bases);
-        bed->startDaemon();
-        for (auto& token : bed->tokens_) {
-            token->start(bases[token->spec().readerEntry] + token->spec().slot);
+        bed->placeTokens(bases);
+        if (!layout.readerEntries.empty()) {
+            bed->writeReaderConf(bases);
+            bed->startDaemon();
         }
-        if (bed->comesUp(kComeUpLimit, problem)) return bed;
+        try {
+            for (auto& token : bed->tokens_) token->start();
+            if (bed->comesUp(kComeUpLimit, problem)) return bed;
+        } catch (const std::runtime_error& e) {
+            problem = e.what();  // a loopback port taken meanwhile, say
+        }
         for (auto& token : bed->tokens_) token->stop();
-        bed->pcscd_->stop();
-        bed->pcscd_.reset();
+        bed->stopDaemon();
     }
     throw std::runtime_error("test bed did not come up: " + problem + "\npcscd log:\n" +
                              tail(dir / "pcscd.log"));
+}
+
+void Bed::placeTokens(const std::vector<int>& readerPorts) {
+    std::size_t loopbacks = 0;
+    for (const auto& token : tokens_) {
+        if (token->spec().on(Transport::SdVendor) || token->spec().on(Transport::SdDriver)) {
+            ++loopbacks;
+        }
+    }
+    const std::vector<int> loopbackPorts = freePortPairs(static_cast<int>(loopbacks));
+    std::size_t nextPort = 0;
+    std::string vendorCards;
+    std::string driverCards;
+    for (std::size_t i = 0; i < tokens_.size(); ++i) {
+        VirtualToken& token = *tokens_[i];
+        const TokenSpec& spec = token.spec();
+        Endpoints& at = token.endpoints();
+        at = Endpoints{};
+        if (spec.on(Transport::Pcsc)) at.vpcdPort = readerPorts.at(spec.readerEntry) + spec.slot;
+        const bool vendor = spec.on(Transport::SdVendor);
+        const bool driver = spec.on(Transport::SdDriver);
+        if (vendor || driver) {
+            at.loopbackPort = loopbackPorts.at(nextPort++);
+            const std::string entry =
+                "token" + std::to_string(i) + "=127.0.0.1:" + std::to_string(*at.loopbackPort);
+            if (vendor) vendorCards += (vendorCards.empty() ? "" : ";") + entry;
+            if (driver) driverCards += (driverCards.empty() ? "" : ";") + entry;
+        }
+        if (spec.on(Transport::DriverNode)) {
+            at.devicePath = folder_ / "dev" / ("tarvexkey" + std::to_string(i));
+        }
+    }
+    ::setenv(kSdVendorVariable, vendorCards.c_str(), 1);
+    ::setenv(kSdDriverVariable, driverCards.c_str(), 1);
+    ::setenv(kDriverDevicesVariable, devicePattern().c_str(), 1);
+    vendorCards_ = vendorCards;
+    driverCards_ = driverCards;
+}
+
+std::string Bed::cardList(Transport path) const {
+    return path == Transport::SdDriver ? driverCards_ : vendorCards_;
 }
 
 void Bed::writeReaderConf(const std::vector<int>& ports) const {
@@ -241,6 +289,7 @@ void Bed::stopDaemon() {
 }
 
 void Bed::restartDaemon() {
+    if (layout_.readerEntries.empty()) return;
     stopDaemon();
     startDaemon();
     std::string problem;
@@ -250,6 +299,8 @@ void Bed::restartDaemon() {
 }
 
 bool Bed::comesUp(std::chrono::milliseconds limit, std::string& problem) {
+    // The other front-ends listen before the token's control socket answers.
+    if (layout_.readerEntries.empty()) return true;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::vector<std::string> expected;
     for (std::size_t i = 0; i < layout_.readerEntries.size(); ++i) {
@@ -269,6 +320,7 @@ bool Bed::comesUp(std::chrono::milliseconds limit, std::string& problem) {
         return false;
     }
     for (auto& token : tokens_) {
+        if (token->readerName().empty()) continue;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (!waitForCard(token->readerName(), true, left)) {

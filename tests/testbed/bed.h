@@ -18,10 +18,20 @@ namespace testbed {
 
 struct BedLayout {
     // One vpcd entry per name; each makes two readers, "NAME 00 00" and "NAME 00 01", listed
-    // by pcscd in this order.
+    // by pcscd in this order. No entries: no pcscd (tokens on the other transports only).
     std::vector<std::string> readerEntries;
     std::vector<TokenSpec> tokens;
 };
+
+// What the bed sets in this process's environment so that the transports find its tokens and
+// nothing else of the machine:
+//   PCSCLITE_CSOCK_NAME     the bed's pcscd
+//   TARVEX_SD_CARDS         the vendor-path cards ("tokenN=127.0.0.1:PORT;..."), possibly empty
+//   TARVEX_SD_DRIVER_CARDS  the driver-path cards, likewise
+//   TOKEN_DRIVER_DEVICES    "<bed>/dev/tarvexkey*", where the tokens' pseudo-terminals appear
+inline constexpr const char* kSdVendorVariable = "TARVEX_SD_CARDS";
+inline constexpr const char* kSdDriverVariable = "TARVEX_SD_DRIVER_CARDS";
+inline constexpr const char* kDriverDevicesVariable = "TOKEN_DRIVER_DEVICES";
 
 class Bed {
   public:
@@ -38,6 +48,12 @@ class Bed {
     std::string readerName(std::size_t entry, int slot) const;
     VirtualToken& token(std::size_t index) { return *tokens_.at(index); }
     std::size_t tokenCount() const { return tokens_.size(); }
+
+    // The card list of the SD-card vendor or driver path, as the environment holds it when the
+    // bed starts (a test that hides one path sets the variable and restores it from here).
+    std::string cardList(Transport path) const;
+    // The pattern under which the tokens' device nodes appear.
+    std::string devicePattern() const { return (folder_ / "dev" / "tarvexkey*").string(); }
 
     // What pcscd lists now, in its order.
     std::vector<std::string> readers() const;
@@ -61,12 +77,16 @@ class Bed {
     void writeReaderConf(const std::vector<int>& ports) const;
     void startDaemon();
     bool comesUp(std::chrono::milliseconds limit, std::string& problem);
+    // Ports and paths of every token for one attempt, and the environment that names them.
+    void placeTokens(const std::vector<int>& readerPorts);
 
     BedLayout layout_;
     std::filesystem::path folder_;
     std::optional<ChildProcess> pcscd_;
     std::vector<std::unique_ptr<VirtualToken>> tokens_;
     std::string lockNamespace_;  // set when the bed chose TOKEN_PLATFORM_NAMESPACE
+    std::string vendorCards_;
+    std::string driverCards_;
 };
 
 }  // namespace testbed

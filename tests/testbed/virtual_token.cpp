@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -38,6 +39,10 @@ std::string readLog(const std::filesystem::path& path) {
 
 }  // namespace
 
+bool TokenSpec::on(Transport t) const {
+    return std::find(transports.begin(), transports.end(), t) != transports.end();
+}
+
 VirtualToken::VirtualToken(std::filesystem::path program, std::filesystem::path folder,
                            TokenSpec spec, std::string readerName)
     : program_(std::move(program)),
@@ -61,19 +66,30 @@ void VirtualToken::provision() {
     ChildProcess init = ChildProcess::spawn(options);
     const auto code = init.waitExit(20000ms);
     if (code != 0) {
-        throw std::runtime_error("vtoken init failed for " + readerName_ + ": " +
+        throw std::runtime_error("vtoken init failed in " + folder_.string() + ": " +
                                  readLog(folder_ / "log"));
     }
 }
 
-void VirtualToken::start(std::optional<int> port) {
-    if (port) port_ = *port;
+void VirtualToken::start(std::optional<int> vpcdPort) {
+    if (vpcdPort) endpoints_.vpcdPort = *vpcdPort;
     stop();
     std::filesystem::remove(controlPath());
     SpawnOptions options;
-    options.argv = {
-        program_,  "run",       statePath(), "--vpcd",     "127.0.0.1:" + std::to_string(port_),
-        "--trace", tracePath(), "--control", controlPath()};
+    options.argv = {program_,    "run",       statePath(),  "--trace",
+                    tracePath(), "--control", controlPath()};
+    if (endpoints_.vpcdPort) {
+        options.argv.push_back("--vpcd");
+        options.argv.push_back("127.0.0.1:" + std::to_string(*endpoints_.vpcdPort));
+    }
+    if (endpoints_.loopbackPort) {
+        options.argv.push_back("--loopback");
+        options.argv.push_back("127.0.0.1:" + std::to_string(*endpoints_.loopbackPort));
+    }
+    if (endpoints_.devicePath) {
+        options.argv.push_back("--pty");
+        options.argv.push_back(endpoints_.devicePath->string());
+    }
     if (spec_.showSecrets) options.argv.push_back("--show-secrets");
     options.logFile = folder_ / "log";
     process_ = ChildProcess::spawn(options);
@@ -85,7 +101,7 @@ void VirtualToken::start(std::optional<int> port) {
             // not listening yet
         }
         if (!process_->running() || std::chrono::steady_clock::now() > deadline) {
-            throw std::runtime_error("vtoken run did not come up for " + readerName_ + ": " +
+            throw std::runtime_error("vtoken run did not come up in " + folder_.string() + ": " +
                                      readLog(folder_ / "log"));
         }
         std::this_thread::sleep_for(10ms);

@@ -13,6 +13,14 @@
 
 namespace testbed {
 
+// The ways a host reaches a token of the bed.
+enum class Transport {
+    Pcsc,        // a vpcd reader of the bed's pcscd (readerEntry, slot)
+    SdVendor,    // the SD-card vendor path: Tarvex_W's stand-in, over loopback TCP
+    SdDriver,    // the SD-card driver path: CCWinDriver's stand-in, over loopback TCP
+    DriverNode,  // the driver transport: a pseudo-terminal where discovery looks for nodes
+};
+
 struct TokenSpec {
     std::size_t readerEntry = 0;                  // index into BedLayout::readerEntries
     int slot = 0;                                 // 0: reader "NAME 00 00", 1: "NAME 00 01"
@@ -22,6 +30,17 @@ struct TokenSpec {
     // The trace shows secret bytes (PIN records, cryptograms, challenges, keys) instead of
     // masking them: for tests that check those bytes on the wire.
     bool showSecrets = false;
+    // One token state served on each of these at once.
+    std::vector<Transport> transports = {Transport::Pcsc};
+
+    bool on(Transport t) const;
+};
+
+// Where a running token is served; set by the bed before it starts the token.
+struct Endpoints {
+    std::optional<int> vpcdPort;
+    std::optional<int> loopbackPort;
+    std::optional<std::filesystem::path> devicePath;  // the pseudo-terminal's link
 };
 
 class VirtualToken {
@@ -33,7 +52,10 @@ class VirtualToken {
     VirtualToken& operator=(const VirtualToken&) = delete;
 
     const TokenSpec& spec() const { return spec_; }
+    // The PC/SC reader the token sits in ("" for a token without the PC/SC transport).
     const std::string& readerName() const { return readerName_; }
+    Endpoints& endpoints() { return endpoints_; }
+    const Endpoints& endpoints() const { return endpoints_; }
     std::filesystem::path statePath() const { return folder_ / "state"; }
     std::filesystem::path tracePath() const { return folder_ / "trace"; }
     std::filesystem::path controlPath() const { return folder_ / "control.sock"; }
@@ -41,9 +63,10 @@ class VirtualToken {
     // Provisions the state file with `vtoken init` unless it exists. Throws on failure.
     void provision();
 
-    // Inserts the card: starts `vtoken run` against vpcd on `port` (the last port given
-    // when omitted) and waits until its control socket answers. Throws on failure.
-    void start(std::optional<int> port = std::nullopt);
+    // Inserts the card: starts `vtoken run` with a front-end for each endpoint (the vpcd port
+    // replaced by `vpcdPort` when given) and waits until its control socket answers. Throws on
+    // failure.
+    void start(std::optional<int> vpcdPort = std::nullopt);
     // Pulls the card out: ends the process.
     void stop();
     // Whether the next start() shows secrets in the trace.
@@ -64,7 +87,7 @@ class VirtualToken {
     std::filesystem::path folder_;
     TokenSpec spec_;
     std::string readerName_;
-    int port_ = 0;
+    Endpoints endpoints_;
     std::uintmax_t traceOffset_ = 0;
     std::optional<ChildProcess> process_;
 };
