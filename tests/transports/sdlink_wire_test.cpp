@@ -25,9 +25,9 @@ enum : std::size_t { kDriver0, kDriver1, kVendor };
 
 testbed::BedLayout layout() {
     testbed::BedLayout l;
-    l.tokens = {{0, 0, kDriverSerial0, "driver 0", 2, {Transport::SdDriver}},
-                {0, 0, kDriverSerial1, "driver 1", 2, {Transport::SdDriver}},
-                {0, 0, kVendorSerial, "vendor", 2, {Transport::SdVendor}}};
+    l.tokens = {{.serial = kDriverSerial0, .transports = {Transport::SdDriver}},
+                {.serial = kDriverSerial1, .transports = {Transport::SdDriver}},
+                {.serial = kVendorSerial, .transports = {Transport::SdVendor}}};
     return l;
 }
 

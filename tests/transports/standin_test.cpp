@@ -24,6 +24,7 @@ std::string describe(const std::vector<CardAddress>& cards) {
 }
 
 struct ListCase {
+    const char* what;
     const char* text;
     const char* cards;
 };
@@ -38,16 +39,21 @@ TEST_P(CardLists, EnvironmentListGivesTheLoopbackCards) {
 INSTANTIATE_TEST_SUITE_P(
     Entries, CardLists,
     ::testing::Values(
-        ListCase{"", ""}, ListCase{"E:=127.0.0.1:5000", "E:@127.0.0.1:5000"},
-        ListCase{"127.0.0.1:5000;127.0.0.2:5001", "SD0@127.0.0.1:5000,SD1@127.0.0.2:5001"},
-        ListCase{" E: = localhost:7 ; ;F:=127.0.0.1:8", "E:@localhost:7,F:@127.0.0.1:8"},
-        ListCase{"E:=10.0.0.1:5000;F:=example.org:5000", ""},  // never off this machine
-        ListCase{"E:=127.0.0.1:0;F:=127.0.0.1:65536;G:=127.0.0.1;H:=127.0.0.1:5x", ""},
-        ListCase{"E:=127.0.0.1:5000;E:=127.0.0.1:6000", "E:@127.0.0.1:5000"},
-        ListCase{"=127.0.0.1:5000", ""},
-        ListCase{"NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN=127.0.0.1:1",
+        ListCase{"empty", "", ""}, ListCase{"named", "E:=127.0.0.1:5000", "E:@127.0.0.1:5000"},
+        ListCase{"unnamed_are_numbered", "127.0.0.1:5000;127.0.0.2:5001",
+                 "SD0@127.0.0.1:5000,SD1@127.0.0.2:5001"},
+        ListCase{"spaces_and_empty_entries", " E: = localhost:7 ; ;F:=127.0.0.1:8",
+                 "E:@localhost:7,F:@127.0.0.1:8"},
+        ListCase{"never_off_this_machine", "E:=10.0.0.1:5000;F:=example.org:5000", ""},
+        ListCase{"bad_ports", "E:=127.0.0.1:0;F:=127.0.0.1:65536;G:=127.0.0.1;H:=127.0.0.1:5x", ""},
+        ListCase{"first_of_a_name_wins", "E:=127.0.0.1:5000;E:=127.0.0.1:6000",
+                 "E:@127.0.0.1:5000"},
+        ListCase{"empty_name", "=127.0.0.1:5000", ""},
+        ListCase{"name_too_long",
+                 "NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN=127.0.0.1:1",
                  ""},
-        ListCase{"127.0.0.1.1:5000;127.256.0.1:5000;1270.0.0.1:5000", ""}));
+        ListCase{"malformed_addresses", "127.0.0.1.1:5000;127.256.0.1:5000;1270.0.0.1:5000", ""}),
+    [](const auto& p) { return std::string(p.param.what); });
 
 TEST(CardConfigFile, TakesTheLinesOfItsPathOnly) {
     const std::string text =

@@ -193,7 +193,9 @@ INSTANTIATE_TEST_SUITE_P(Paths, SdEndToEnd,
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     testbed::BedLayout layout;
-    layout.tokens = {{0, 0, kSerial, kLabel, 2, {Transport::SdDriver, Transport::SdVendor}}};
+    layout.tokens = {{.serial = kSerial,
+                      .label = kLabel,
+                      .transports = {Transport::SdDriver, Transport::SdVendor}}};
     testbed::useSharedBed(layout);
     ::testing::AddGlobalTestEnvironment(new WinePrefix);
     return RUN_ALL_TESTS();
