@@ -83,12 +83,13 @@ void VirtualToken::start(std::optional<int> vpcdPort) {
         options.argv.push_back("127.0.0.1:" + std::to_string(*endpoints_.vpcdPort));
     }
     if (endpoints_.loopbackPort) {
-        options.argv.push_back("--loopback");
-        options.argv.push_back("127.0.0.1:" + std::to_string(*endpoints_.loopbackPort));
+        options.argv.push_back("--serve");
+        options.argv.push_back("sdcard:listen:127.0.0.1:" +
+                               std::to_string(*endpoints_.loopbackPort));
     }
     if (endpoints_.devicePath) {
-        options.argv.push_back("--pty");
-        options.argv.push_back(endpoints_.devicePath->string());
+        options.argv.push_back("--serve");
+        options.argv.push_back("driver:pty:" + endpoints_.devicePath->string());
     }
     if (spec_.showSecrets) options.argv.push_back("--show-secrets");
     options.logFile = folder_ / "log";

@@ -12,6 +12,7 @@
 #include "vpcd_peer.h"
 #include "vtoken/front_end_spec.h"
 #include "vtoken/server.h"
+#include "vtoken/standin_framer.h"
 #include "vtoken/vpcd_framer.h"
 
 namespace vtoken {
@@ -151,6 +152,23 @@ class Host {
     }
     std::optional<Bytes> exchange(std::string_view command) { return exchange(hex(command)); }
 
+    // Another framing: sends `message`, reads a header of `headerLength` bytes whose last four
+    // are a big-endian payload length, and returns the payload.
+    std::optional<Bytes> raw(const Bytes& message, std::size_t headerLength) {
+        if (::write(fd_.get(), message.data(), message.size()) !=
+            static_cast<ssize_t>(message.size())) {
+            return std::nullopt;
+        }
+        Bytes header(headerLength);
+        if (!readExactly(header.data(), header.size())) return std::nullopt;
+        std::size_t length = 0;
+        for (std::size_t i = headerLength - 4; i < headerLength; ++i)
+            length = length << 8 | header[i];
+        Bytes payload(length);
+        if (!readExactly(payload.data(), payload.size())) return std::nullopt;
+        return payload;
+    }
+
   private:
     bool readExactly(std::uint8_t* out, std::size_t length) {
         std::size_t done = 0;
@@ -267,6 +285,96 @@ TEST_F(FrontEndServer, FrontEndsReachTheSameCard) {
     EXPECT_EQ(request("drop-after 00B0"), "ok");
     EXPECT_EQ(tcp->exchange("00B0000001"), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(terminal()));
+}
+
+// ---- The SD-card stand-ins' protocol ----
+
+TEST(StandinFramer, MessagesCutAnywhereGiveTheSameAnswers) {
+    const Bytes stream = hex("50 00000000  41 00000005 00A4000000  50 00000000");
+    const Bytes expected = hex("50 00000001 01  52 00000003 AB9000  50 00000001 01");
+    for (std::size_t piece : {std::size_t{1}, std::size_t{4}, stream.size()}) {
+        SCOPED_TRACE(piece);
+        StandinFramer framer;
+        RecordingCard card;
+        Bytes out;
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            const Bytes part = framer.receive(
+                ByteView(stream).subspan(at, std::min(piece, stream.size() - at)), card);
+            out.insert(out.end(), part.begin(), part.end());
+        }
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(card.calls, std::vector<std::string>{"command 00A4000000"});
+    }
+}
+
+TEST(StandinFramer, WhatIsNotTheProtocolEndsTheConnection) {
+    const char* cases[] = {
+        "52 00000002 9000",  // a reply, from the host
+        "5A 00000000",       // an unknown type
+        "41 00000000",       // an empty command
+        "41 00010011",       // longer than the protocol allows
+        "41 FFFFFFFF",
+    };
+    for (const char* c : cases) {
+        StandinFramer framer;
+        RecordingCard card;
+        EXPECT_THROW(framer.receive(hex(c), card), FramingError) << c;
+        EXPECT_TRUE(card.calls.empty()) << c;
+        // Starts afresh for the next host.
+        EXPECT_EQ(framer.receive(hex("50 00000000"), card), hex("50 00000001 01")) << c;
+    }
+}
+
+TEST(StandinFramer, APulledCardAnswersNothingMore) {
+    StandinFramer framer;
+    RecordingCard card;
+    card.pullOn = "00B0000001";
+    EXPECT_EQ(framer.receive(hex("41 00000005 00B0000001  50 00000000"), card), Bytes{});
+    EXPECT_EQ(card.calls, std::vector<std::string>{"command 00B0000001"});
+}
+
+// A host of the stand-in protocol over TCP.
+class StandinHost {
+  public:
+    static std::optional<StandinHost> connect(std::uint16_t port) {
+        auto host = Host::connectTcp(port);
+        if (!host) return std::nullopt;
+        return StandinHost(std::move(*host));
+    }
+    std::optional<Bytes> exchange(std::string_view command) {
+        Bytes message = hex("41");
+        const Bytes apdu = hex(command);
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            message.push_back(static_cast<std::uint8_t>(apdu.size() >> shift));
+        }
+        message.insert(message.end(), apdu.begin(), apdu.end());
+        return host_.raw(message, 5);
+    }
+
+  private:
+    explicit StandinHost(Host host) : host_(std::move(host)) {}
+    Host host_;
+};
+
+TEST_F(FrontEndServer, AListeningLinkServesSeveralHostsAtOnceAndAPullEndsThemAll) {
+    start({"sdcard:listen:127.0.0.1:0"});
+    const std::uint16_t port = listeningPort(0);
+    auto first = StandinHost::connect(port);
+    auto second = StandinHost::connect(port);
+    ASSERT_TRUE(first && second);
+    // Both are served while both stay connected, and they share the card's state.
+    EXPECT_EQ(second->exchange("00A4000002FFEE"), hex("9000"));
+    EXPECT_EQ(first->exchange("00B0000001"), hex("08 9000"));
+    EXPECT_EQ(second->exchange("00B0000001"), hex("08 9000"));
+
+    EXPECT_EQ(request("drop-after 00B0"), "ok");
+    EXPECT_EQ(first->exchange("00B0000001"), std::nullopt);
+    EXPECT_EQ(second->exchange("00B0000001"), std::nullopt) << "the other host lost the card too";
+    EXPECT_FALSE(StandinHost::connect(port));
+    EXPECT_EQ(request("reinsert"), "ok");
+    auto again = StandinHost::connect(port);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->exchange("00B0000001"), hex("6986"));  // powered afresh
 }
 
 }  // namespace

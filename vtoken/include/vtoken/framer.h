@@ -41,6 +41,8 @@ class Framer {
     // drops the rest. Throws FramingError when the bytes cannot be this protocol: the
     // connection is then closed.
     virtual Bytes receive(ByteView bytes, CardPort& card) = 0;
+    // A framer of the same protocol, fresh, for another host of the same front-end.
+    virtual std::unique_ptr<Framer> another() const = 0;
 };
 
 // The framers by name ("vpcd", ...). Throws std::invalid_argument for an unknown name.

@@ -13,6 +13,8 @@ namespace vtoken {
 
 using LinkClock = std::chrono::steady_clock;
 
+class Link;
+
 // What servicing a link brought.
 struct LinkEvent {
     enum class Kind {
@@ -20,9 +22,14 @@ struct LinkEvent {
         HostArrived,  // a new connection: the framer starts afresh
         Data,         // bytes from the host
         HostLeft,     // the connection ended
+        NewHost,      // a host connected on a link of its own (`host`), beside the others
     };
     Kind kind = Kind::Nothing;
     Bytes data = {};
+    // NewHost: the host's own connection. The server gives it a framer of its own, serves it
+    // like any front-end and forgets it once it has no descriptor left (the host went, or the
+    // card was pulled).
+    std::unique_ptr<Link> host = {};
 };
 
 // The byte stream between the host and the card, and what "pulling the card" means for it.
@@ -70,9 +77,11 @@ struct Backoff {
 // gone).
 std::unique_ptr<Link> makeConnectLink(std::string host, std::uint16_t port, Backoff backoff = {});
 
-// Listens for one host at a time on a TCP address (port 0: any free port; the one taken stays
-// for reinsertion). The card stays powered when a host leaves. Pulling closes the listening
-// socket, so a host's connect is refused until reinsert.
+// Listens on a TCP address (port 0: any free port; the one taken stays for reinsertion) for any
+// number of hosts at once, each on a connection of its own (NewHost): several programs may use
+// the card at the same time, as they may a card in a reader. The card stays powered when a host
+// leaves. Pulling closes the listening socket and every connection, so a host's connect is
+// refused until reinsert.
 std::unique_ptr<Link> makeListenLink(std::string host, std::uint16_t port);
 
 // A pseudo-terminal in raw mode whose device the path `link` points to (a symbolic link

@@ -12,6 +12,7 @@ class VpcdFramer : public Framer {
   public:
     void restart() override { pending_.clear(); }
     Bytes receive(ByteView bytes, CardPort& card) override;
+    std::unique_ptr<Framer> another() const override { return std::make_unique<VpcdFramer>(); }
 
   private:
     Bytes pending_;

@@ -12,6 +12,45 @@ namespace vtoken {
 
 namespace {
 
+// One host's connection to a listening link. It lives until the host goes or the card is
+// pulled; then it has no descriptor and the server forgets it.
+class HostConnection : public Link {
+  public:
+    HostConnection(UniqueFd fd, std::string from) : fd_(std::move(fd)), from_(std::move(from)) {}
+
+    void open() override {}
+    int descriptor() const override { return fd_ ? fd_.get() : -1; }
+    LinkEvent service() override {
+        if (!fd_) return {};
+        io::ReadResult read = io::readSomeTcp(fd_.get());
+        switch (read.kind) {
+            case io::ReadResult::Kind::Data:
+                return {LinkEvent::Kind::Data, std::move(read.data)};
+            case io::ReadResult::Kind::Nothing:
+                return {};
+            case io::ReadResult::Kind::Closed:
+                break;
+        }
+        fd_.reset();
+        return {LinkEvent::Kind::HostLeft};
+    }
+    bool send(ByteView bytes) override {
+        if (!fd_) return false;
+        if (io::sendAll(fd_.get(), bytes)) return true;
+        fd_.reset();
+        return false;
+    }
+    void dropHost() override { fd_.reset(); }
+    void pull() override { fd_.reset(); }
+    void reinsert() override {}  // a pulled card's connections are gone for good
+    bool hostLossPowersOff() const override { return false; }
+    std::string describe() const override { return "host of " + from_; }
+
+  private:
+    UniqueFd fd_;
+    std::string from_;
+};
+
 class ListenLink : public Link {
   public:
     ListenLink(std::string host, std::uint16_t port) : host_(std::move(host)), port_(port) {}
@@ -38,7 +77,7 @@ class ListenLink : public Link {
         if (::bind(fd.get(), found->ai_addr, found->ai_addrlen) != 0) {
             io::throwErrno("cannot bind " + describe());
         }
-        if (::listen(fd.get(), 4) != 0) io::throwErrno("cannot listen on " + describe());
+        if (::listen(fd.get(), 16) != 0) io::throwErrno("cannot listen on " + describe());
         sockaddr_storage address{};
         socklen_t length = sizeof address;
         ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
@@ -49,47 +88,27 @@ class ListenLink : public Link {
         pulled_ = false;
     }
 
-    // One host at a time: while one is connected, others wait in the backlog.
-    int descriptor() const override {
-        if (host_fd_) return host_fd_.get();
-        return listener_ ? listener_.get() : -1;
-    }
+    int descriptor() const override { return listener_ ? listener_.get() : -1; }
 
+    // Every host gets a connection of its own.
     LinkEvent service() override {
-        if (!host_fd_) {
-            if (!listener_) return {};
-            host_fd_ = UniqueFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-            if (!host_fd_) return {};
-            const int one = 1;
-            ::setsockopt(host_fd_.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            return {LinkEvent::Kind::HostArrived};
-        }
-        io::ReadResult read = io::readSomeTcp(host_fd_.get());
-        switch (read.kind) {
-            case io::ReadResult::Kind::Data:
-                return {LinkEvent::Kind::Data, std::move(read.data)};
-            case io::ReadResult::Kind::Nothing:
-                return {};
-            case io::ReadResult::Kind::Closed:
-                break;
-        }
-        host_fd_.reset();
-        return {LinkEvent::Kind::HostLeft};
+        if (!listener_) return {};
+        UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!fd) return {};
+        const int one = 1;
+        ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        LinkEvent event{LinkEvent::Kind::NewHost};
+        event.host = std::make_unique<HostConnection>(std::move(fd), describe());
+        return event;
     }
 
-    bool send(ByteView bytes) override {
-        if (!host_fd_) return false;
-        if (io::sendAll(host_fd_.get(), bytes)) return true;
-        host_fd_.reset();
-        return false;
-    }
+    bool send(ByteView) override { return false; }  // hosts are served on their connections
+    void dropHost() override {}
 
-    void dropHost() override { host_fd_.reset(); }
-
-    // The listener goes first: a host that sees its connection end must find no card.
+    // The server pulls the hosts' connections after this: a host that sees its connection end
+    // must find no card.
     void pull() override {
         listener_.reset();
-        host_fd_.reset();
         pulled_ = true;
     }
     void reinsert() override {
@@ -105,7 +124,6 @@ class ListenLink : public Link {
     std::string host_;
     std::uint16_t port_;
     UniqueFd listener_;
-    UniqueFd host_fd_;
     bool pulled_ = false;
 };
 

@@ -20,7 +20,8 @@ namespace vtoken {
 
 namespace {
 
-constexpr std::size_t kMaxControlLine = 4096;
+// Room for a "reply" request carrying the longest reply of any transport (51,200 bytes) in hex.
+constexpr std::size_t kMaxControlLine = 128 * 1024;
 
 UniqueFd listenUnix(const std::filesystem::path& path) {
     sockaddr_un address{};
@@ -89,6 +90,8 @@ struct Server::Impl {
     CardSession& session;
     SessionPort port;
     std::vector<FrontEnd> frontEnds;
+    // Hosts that a front-end gave connections of their own (a listening link's hosts).
+    std::list<FrontEnd> hosts;
     ServerOptions options;
     UniqueFd stopEvent;
     UniqueFd control;
@@ -114,6 +117,9 @@ struct Server::Impl {
         pulled = true;
         for (FrontEnd& frontEnd : frontEnds) {
             if (&frontEnd != &trigger) frontEnd.link->pull();
+        }
+        for (FrontEnd& host : hosts) {
+            if (&host != &trigger) host.link->pull();
         }
         trigger.link->pull();
         for (FrontEnd& frontEnd : frontEnds) frontEnd.framer->restart();
@@ -144,6 +150,10 @@ struct Server::Impl {
                 return;
             case LinkEvent::Kind::HostLeft:
                 return hostLeft(frontEnd);
+            case LinkEvent::Kind::NewHost:
+                if (event.host)
+                    hosts.push_back(FrontEnd{std::move(event.host), frontEnd.framer->another()});
+                return;
             case LinkEvent::Kind::Data:
                 break;
         }
@@ -208,14 +218,18 @@ struct Server::Impl {
         for (;;) {
             std::vector<pollfd> fds;
             fds.push_back({stopEvent.get(), POLLIN, 0});
-            // Front-end i is watched at fds[watched[i]] when it has a descriptor.
+            // Front-end i (the configured ones, then the hosts) is watched at fds[watched[i]]
+            // when it has a descriptor.
+            std::vector<FrontEnd*> served;
+            for (FrontEnd& frontEnd : frontEnds) served.push_back(&frontEnd);
+            for (FrontEnd& host : hosts) served.push_back(&host);
             std::vector<std::optional<std::size_t>> watched;
             std::optional<LinkClock::time_point> wake;
-            for (const FrontEnd& frontEnd : frontEnds) {
-                const int fd = frontEnd.link->descriptor();
+            for (const FrontEnd* frontEnd : served) {
+                const int fd = frontEnd->link->descriptor();
                 watched.push_back(fd >= 0 ? std::optional(fds.size()) : std::nullopt);
                 if (fd >= 0) fds.push_back({fd, POLLIN, 0});
-                if (auto due = frontEnd.link->deadline())
+                if (auto due = frontEnd->link->deadline())
                     wake = wake ? std::min(*wake, *due) : *due;
             }
             const std::size_t controlAt = fds.size();
@@ -236,11 +250,12 @@ struct Server::Impl {
             if (fds[0].revents) return;
 
             const auto now = LinkClock::now();
-            for (std::size_t i = 0; i < frontEnds.size(); ++i) {
+            for (std::size_t i = 0; i < served.size(); ++i) {
                 const bool ready = watched[i] && fds[*watched[i]].revents;
-                const auto due = frontEnds[i].link->deadline();
-                if (ready || (due && *due <= now)) serve(frontEnds[i]);
+                const auto due = served[i]->link->deadline();
+                if (ready || (due && *due <= now)) serve(*served[i]);
             }
+            hosts.remove_if([](const FrontEnd& host) { return host.link->descriptor() < 0; });
             if (control && fds[controlAt].revents) acceptClients();
             auto client = clients.begin();
             for (std::size_t i = firstClient; i < fds.size(); ++i) {
