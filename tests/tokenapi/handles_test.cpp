@@ -81,6 +81,40 @@ TEST(HandleRegistry, RetireWaitsForEveryLeaseAndRefusesNewOnesMeanwhile) {
     EXPECT_TRUE(retired);
 }
 
+TEST(HandleRegistry, ExclusiveCallsTakeTurnsAndAReleaseInsideACallRefusesTheNext) {
+    tokenapi::HandleRegistry<Thing> things;
+    Thing* handle = things.add(std::make_unique<Thing>());
+    auto first = things.leaseExclusive(handle);
+    ASSERT_TRUE(first);
+
+    std::atomic<bool> got{false};
+    std::thread second([&] {
+        auto lease = things.leaseExclusive(handle);
+        got = static_cast<bool>(lease);
+    });
+    std::this_thread::sleep_for(kSettle);
+    first->value = 1;  // the second call has not got its turn: nothing races with this
+    // The first call frees the handle it works on (a session's final call): the waiting call
+    // gets its turn and is refused; the object lives until the first call ends.
+    first.retire();
+    EXPECT_FALSE(things.lease(handle));
+    EXPECT_EQ(first->value, 1);
+    first.reset();
+    second.join();
+    EXPECT_FALSE(got);
+}
+
+TEST(HandleRegistry, RetireWhereTakesOutTheMatchingHandlesOnly) {
+    tokenapi::HandleRegistry<Thing> things;
+    Thing* one = things.add(std::make_unique<Thing>(Thing{1}));
+    Thing* two = things.add(std::make_unique<Thing>(Thing{2}));
+    auto held = things.lease(one);
+    things.retireWhere([](const Thing& t) { return t.value == 1; });
+    EXPECT_FALSE(things.lease(one));
+    EXPECT_TRUE(things.lease(two));
+    EXPECT_EQ(held->value, 1) << "alive until the running call ends";
+}
+
 // The key API lock in a shared-memory namespace of this process's own: no other test run on the
 // machine holds it while these tests rely on who waits for whom.
 class PrivateLocks {

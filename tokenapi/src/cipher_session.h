@@ -1,10 +1,10 @@
 // The CipherSession record of the key API and the registry of live sessions.
 //
 // Clients hold a CipherSession* as an opaque pointer made by X_EncryptInit. Every call leases
-// the session from the registry: a pointer that was never handed out or is already released
-// is refused instead of dereferenced, two threads on one session take turns, and a release
-// on another thread (a Final, a disconnect) frees the record only once the running call is
-// done with it.
+// the session from its registry (handle_registry.h) exclusively: a pointer that was never
+// handed out, is already released or is a handle of another type is refused instead of
+// dereferenced, two threads on one session take turns, and a release on another thread (a
+// Final, a disconnect) frees the record only once the running call is done with it.
 //
 // The registry also remembers which session's key the token's key register holds on each
 // device handle, so that a session whose key another cipher call of this process replaced
@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "cipher_algorithms.h"
+#include "handle_registry.h"
 #include "tokenapi.h"
 
 struct CipherSession {
@@ -39,23 +40,9 @@ struct CipherSession {
 
 namespace tokenapi::cipher {
 
-// Holds a live session for the length of one call.
-class SessionLease {
-  public:
-    SessionLease() = default;
-    explicit operator bool() const { return entry_ != nullptr; }
-    CipherSession& operator*() const;
-    CipherSession* operator->() const { return &**this; }
-    // Takes the session out of the registry; the record is freed when the lease ends.
-    void release();
-
-    struct Entry;  // the record and its turn, known only to the registry
-
-  private:
-    friend SessionLease leaseSession(const CipherSession* session);
-    std::shared_ptr<Entry> entry_;
-    std::unique_lock<std::mutex> turn_;
-};
+// Holds a live session for the length of one call, and the session's turn: two threads on
+// one session take turns.
+using SessionLease = HandleRegistry<CipherSession>::Lease;
 
 // Allocates and registers a session for `device`, and records it as the owner of that
 // device's key register.
@@ -63,6 +50,10 @@ CipherSession* newSession(const DeviceHandle* device, const Algorithm& algorithm
 
 // An empty lease when the pointer is not a live session.
 SessionLease leaseSession(const CipherSession* session);
+
+// The session's release, by the call that holds it (a Final): it leaves the registry and the
+// device's key register at once; the record is freed when the lease ends.
+void releaseSession(SessionLease& lease);
 
 // Records that a key load went to the device's token: `owner` is the session made by it, or
 // null for a one-shot call.

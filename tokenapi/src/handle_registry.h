@@ -8,7 +8,11 @@
 // alive until the operation ends, whatever other threads do meanwhile. Retiring a handle (its
 // release function) takes it out of the registry at once, so that no new call can lease it,
 // then waits until every running call on it has ended; only then is the object handed back
-// to be destroyed. A thread must therefore never retire a handle it holds a lease on.
+// to be destroyed. A thread must therefore never retire a handle it holds a lease on; a call
+// that frees the handle it works on (a session's final call) retires it through its lease.
+//
+// Handles whose calls must not overlap (a cipher session streams through one register) take
+// exclusive leases: calls on one handle then take turns.
 #pragma once
 
 #include <condition_variable>
@@ -17,6 +21,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace tokenapi {
 
@@ -24,8 +29,10 @@ template <class T>
 class HandleRegistry {
     struct Entry {
         explicit Entry(std::unique_ptr<T> o) : object(std::move(o)) {}
-        std::unique_ptr<T> object;
-        std::size_t leases = 0;  // guarded by the registry's mutex
+        std::unique_ptr<T> object;  // destroyed with the entry unless a retire took it
+        std::mutex turn;            // held by an exclusive lease
+        std::size_t leases = 0;     // guarded by the registry's mutex
+        bool retired = false;       // guarded by the registry's mutex
     };
 
   public:
@@ -34,12 +41,15 @@ class HandleRegistry {
       public:
         Lease() = default;
         Lease(Lease&& other) noexcept
-            : registry_(std::exchange(other.registry_, nullptr)), entry_(std::move(other.entry_)) {}
+            : registry_(std::exchange(other.registry_, nullptr)),
+              entry_(std::move(other.entry_)),
+              turn_(std::move(other.turn_)) {}
         Lease& operator=(Lease&& other) noexcept {
             if (this != &other) {
                 reset();
                 registry_ = std::exchange(other.registry_, nullptr);
                 entry_ = std::move(other.entry_);
+                turn_ = std::move(other.turn_);
             }
             return *this;
         }
@@ -49,9 +59,19 @@ class HandleRegistry {
 
         // Ends the lease early; a retire waiting for it may go on.
         void reset() noexcept {
+            if (turn_.owns_lock()) turn_.unlock();
+            turn_ = {};
             if (entry_) registry_->endLease(*entry_);
             entry_.reset();
             registry_ = nullptr;
+        }
+
+        // The handle's release function, called by a holder of a lease on it: the handle
+        // leaves the registry at once (no new call can lease it, calls waiting for their turn
+        // are refused), and the object is destroyed when the last lease on it ends, this one
+        // included. Nothing waits.
+        void retire() {
+            if (entry_) registry_->retireEntry(*entry_);
         }
 
         explicit operator bool() const { return entry_ != nullptr; }
@@ -66,6 +86,7 @@ class HandleRegistry {
 
         HandleRegistry* registry_ = nullptr;
         std::shared_ptr<Entry> entry_;
+        std::unique_lock<std::mutex> turn_;  // an exclusive lease's turn
     };
 
     HandleRegistry() = default;
@@ -91,6 +112,21 @@ class HandleRegistry {
         return Lease(this, it->second);
     }
 
+    // A lease that also holds the handle's turn, waiting for the call before it; empty when
+    // the handle is not live or was retired while this call waited.
+    Lease leaseExclusive(const void* handle) {
+        Lease held = lease(handle);
+        if (!held) return held;
+        held.turn_ = std::unique_lock(held.entry_->turn);
+        bool retired = false;
+        {
+            std::lock_guard guard(mutex_);
+            retired = held.entry_->retired;
+        }
+        if (retired) return {};  // `held` gives back its turn and ends
+        return held;
+    }
+
     // Takes the handle out of the registry and waits until no call uses it any longer; null
     // when it was not live (never handed out, or retired already by another thread).
     std::unique_ptr<T> retire(const void* handle) {
@@ -100,11 +136,37 @@ class HandleRegistry {
         if (it == live_.end()) return nullptr;
         std::shared_ptr<Entry> entry = std::move(it->second);
         live_.erase(it);
+        entry->retired = true;
         idle_.wait(guard, [&] { return entry->leases == 0; });
         return std::move(entry->object);
     }
 
+    // Retires, without waiting, every live handle whose object satisfies `pred` (which reads
+    // only what does not change after the handle was made); each object is destroyed when the
+    // last lease on it ends.
+    template <class Pred>
+    void retireWhere(Pred pred) {
+        std::vector<std::shared_ptr<Entry>> gone;  // destroyed after the mutex is released
+        std::lock_guard guard(mutex_);
+        for (auto it = live_.begin(); it != live_.end();) {
+            if (pred(static_cast<const T&>(*it->second->object))) {
+                it->second->retired = true;
+                gone.push_back(std::move(it->second));
+                it = live_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
   private:
+    void retireEntry(Entry& entry) {
+        std::lock_guard guard(mutex_);
+        if (entry.retired) return;
+        entry.retired = true;
+        live_.erase(entry.object.get());
+    }
+
     void endLease(Entry& entry) noexcept {
         std::lock_guard guard(mutex_);
         if (--entry.leases == 0) idle_.notify_all();

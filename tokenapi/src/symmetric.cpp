@@ -152,7 +152,7 @@ int32_t encryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* outp
         if (output == nullptr) return XR_BAD_HANDLE;
         if (state.broken != 0) {
             const int32_t broken = state.broken;
-            call.lease.release();
+            releaseSession(call.lease);
             return broken;
         }
         const size_t b = state.algorithm->blockLength;
@@ -175,7 +175,7 @@ int32_t encryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* outp
             *outputLength = static_cast<uint32_t>(h + p);
             return 0;
         });
-        if (result == 0 || state.broken != 0) call.lease.release();
+        if (result == 0 || state.broken != 0) releaseSession(call.lease);
         return result;
     });
 }
@@ -188,12 +188,12 @@ int32_t decryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* outp
         CipherSession& state = *call.lease;
         if (state.broken != 0) {
             const int32_t broken = state.broken;
-            call.lease.release();
+            releaseSession(call.lease);
             return broken;
         }
         if (state.heldCount == 0) {
             *outputLength = 0;
-            call.lease.release();
+            releaseSession(call.lease);
             return 0;
         }
         const size_t b = state.algorithm->blockLength;
@@ -217,7 +217,7 @@ int32_t decryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* outp
             *outputLength = static_cast<uint32_t>(b - *p);
             return 0;
         });
-        if (result == 0 || state.broken != 0) call.lease.release();
+        if (result == 0 || state.broken != 0) releaseSession(call.lease);
         return result;
     });
 }
