@@ -1,9 +1,12 @@
 #include "sd_link.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include "platform/secure_wipe.h"
 
 namespace sdlink {
 namespace {
@@ -147,10 +150,35 @@ int32_t SdLink::doCommand(TransportHandle* handle, const uint8_t* command, int32
         exchange(own->path, own->methods, deviceOf(*own),
                  {command, static_cast<std::size_t>(commandLength)}, kVendorReceiveSize);
     if (r.result < 0 || r.result > 0xFFFF) return r.result;  // no exchange took place
-    std::memcpy(reply, r.data.data(), r.data.size());
+    std::copy(r.data.begin(), r.data.end(), reply);
     *replyLength = static_cast<int32_t>(r.data.size());
     return r.result;
 }
+
+SdLink::Reply::~Reply() {
+    platform::secureWipe(data.data(), data.size());
+}
+
+namespace {
+
+// The buffer one exchange receives into, allocated per call: a thread_local one would be
+// destroyed by mingw's emulated TLS in an order that crashes a DLL unloaded by its host. What
+// it held is wiped before the memory goes back.
+class ReceiveBuffer {
+  public:
+    explicit ReceiveBuffer(std::size_t size) : bytes_(size) {}
+    ~ReceiveBuffer() { platform::secureWipe(bytes_.data(), bytes_.size()); }
+    ReceiveBuffer(const ReceiveBuffer&) = delete;
+    ReceiveBuffer& operator=(const ReceiveBuffer&) = delete;
+    uint8_t* data() { return bytes_.data(); }
+    std::size_t size() const { return bytes_.size(); }
+    uint8_t operator[](std::size_t i) const { return bytes_[i]; }
+
+  private:
+    std::vector<uint8_t> bytes_;
+};
+
+}  // namespace
 
 SdLink::Reply SdLink::exchange(Path path, const CCDriveMeth* methods, void* device,
                                std::span<const uint8_t> command, std::size_t vendorCapacity) {
@@ -167,7 +195,7 @@ SdLink::Reply SdLink::exchangeDriver(const CCDriveMeth& methods, void* device,
         methods.send(device, command.data(), static_cast<uint32_t>(command.size()));
     if (sent != 0) return {sent == CC_E_REMOVED ? TRANSPORT_DEVICE_LOST : -1, {}};
 
-    thread_local std::vector<uint8_t> received(kDriverReceiveSize);
+    ReceiveBuffer received(kDriverReceiveSize);
     uint32_t length = 0;
     const auto deadline = Clock::now() + options_.pollLimit;
     for (;;) {
@@ -186,12 +214,12 @@ SdLink::Reply SdLink::exchangeDriver(const CCDriveMeth& methods, void* device,
     // No status word: what the card did with the command is unknown.
     if (length < 2) return {TRANSPORT_DEVICE_LOST, {}};
     const std::size_t data = length - 2;
-    return {received[data] * 256 + received[data + 1], {received.data(), data}};
+    return {received[data] * 256 + received[data + 1], {received.data(), received.data() + data}};
 }
 
 SdLink::Reply SdLink::exchangeVendor(void* device, std::span<const uint8_t> command,
                                      std::size_t capacity) {
-    thread_local std::vector<uint8_t> received(kVendorReceiveSize);
+    ReceiveBuffer received(kVendorReceiveSize);
     uint32_t length = static_cast<uint32_t>(std::min(capacity, received.size()));
     uint32_t status = 0;
     const int32_t r = libs_.transmit(device, command.data(), static_cast<uint32_t>(command.size()),
@@ -199,7 +227,7 @@ SdLink::Reply SdLink::exchangeVendor(void* device, std::span<const uint8_t> comm
     if (r == SDSC_E_REMOVED || r == SDSC_E_TIMEOUT) return {TRANSPORT_DEVICE_LOST, {}};
     if (r != 0) return {r, {}};
     if (length > capacity || status > 0xFFFF) return {-1, {}};
-    return {static_cast<int32_t>(status), {received.data(), length}};
+    return {static_cast<int32_t>(status), {received.data(), received.data() + length}};
 }
 
 void SdLink::close(Path path, const CCDriveMeth* methods, void* device) {

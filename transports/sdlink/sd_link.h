@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <mutex>
 #include <span>
+#include <vector>
 
 #include "cc_win_driver.h"
 #include "device_names.h"
@@ -58,9 +59,11 @@ class SdLink {
                       uint8_t* reply, int32_t* replyLength);
 
   private:
+    // The reply data may carry key material or deciphered data: wiped when the reply goes.
     struct Reply {
         int32_t result;  // the status word, or the failure
-        std::span<const uint8_t> data;
+        std::vector<uint8_t> data;
+        ~Reply();
     };
     Reply exchange(Path path, const CCDriveMeth* methods, void* device,
                    std::span<const uint8_t> command, std::size_t vendorCapacity);
