@@ -92,6 +92,13 @@ void VirtualToken::start(std::optional<int> vpcdPort) {
         options.argv.push_back("driver:pty:" + endpoints_.devicePath->string());
     }
     if (spec_.showSecrets) options.argv.push_back("--show-secrets");
+    // A bed's state lives as long as its tests: waiting for the disk at every change only
+    // slows them.
+    options.argv.push_back("--no-sync");
+#ifdef TESTBED_RSA_KEY_POOL
+    options.argv.push_back("--rsa-key-pool");
+    options.argv.push_back(TESTBED_RSA_KEY_POOL);
+#endif
     options.logFile = folder_ / "log";
     process_ = ChildProcess::spawn(options);
     const auto deadline = std::chrono::steady_clock::now() + 10000ms;

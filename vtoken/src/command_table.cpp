@@ -2,6 +2,8 @@
 
 #include <openssl/crypto.h>
 
+#include <stdexcept>
+
 namespace vtoken {
 
 namespace {
@@ -56,6 +58,11 @@ ApplicationKeys& CommandContext::applicationKeys() {
     ApplicationKeys* keys = state_.keysFor(session_.currentApplication);
     if (!keys) refuse(sw::kKeyNotFound);
     return *keys;
+}
+
+RsaKeySource& CommandContext::rsaKeys() {
+    if (!rsaKeys_) throw std::logic_error("no source of RSA keys");
+    return *rsaKeys_;
 }
 
 FileNode& CommandContext::selectedKeyFile(FileType type) {

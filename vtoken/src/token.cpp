@@ -73,7 +73,7 @@ Token::Answer Token::process(ByteView raw) {
     const CommandTable::Entry* entry =
         raw.size() >= kHeaderLength ? commands_.find(raw[0], raw[1]) : nullptr;
     const Secrets secrets = entry ? entry->spec.secretsOf(raw[2], raw[3]) : kNoSecrets;
-    CommandContext context(state_, session_, overrides_, secrets);
+    CommandContext context(state_, session_, overrides_, secrets, rsaKeys_.get());
     Reply reply;
     try {
         if (raw.size() < kHeaderLength) refuse(sw::kWrongLength);

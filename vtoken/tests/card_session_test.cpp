@@ -89,6 +89,40 @@ TEST_F(CardSessionTest, DropAfterPullsTheCardOnce) {
                                                  "> 00B0000001", "< 089000"}));
 }
 
+// "at K": the K-th matching command from now is hit; those before it run as usual.
+TEST_F(CardSessionTest, FaultsHitTheKthMatchingCommand) {
+    struct Case {
+        const char* request;
+        std::vector<std::string> hit;  // the reply of each of five matching commands
+    };
+    const Case cases[] = {
+        {"sw 00D6 6581 at 3", {"9000", "9000", "6581", "6581", "6581"}},
+        {"sw 00D6 6581 2 at 2", {"9000", "6581", "6581", "9000", "9000"}},
+        {"reply 00D6 AB6A80 1 at 5", {"9000", "9000", "9000", "9000", "AB6A80"}},
+        {"drop-after 00D6 at 4", {"9000", "9000", "9000", "dropped", "9000"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        apply("clear");
+        ASSERT_EQ(exchange("00A4000002 00E1").reply, hex("9000"));
+        apply(c.request);
+        for (std::size_t i = 0; i < c.hit.size(); ++i) {
+            // Commands that do not match are not counted.
+            ASSERT_EQ(exchange("00B0000001").dropped, false);
+            const auto outcome = exchange("00D6000001AA");
+            EXPECT_EQ(outcome.dropped ? "dropped" : toHex(outcome.reply), c.hit[i]) << i + 1;
+        }
+    }
+}
+
+TEST_F(CardSessionTest, AMatchTakenByAnotherRuleStillCounts) {
+    apply("sw 00D6 6A80 1");
+    apply("sw 00D6 6581 at 2");
+    ASSERT_EQ(exchange("00A4000002 00E1").reply, hex("9000"));
+    EXPECT_EQ(exchange("00D6000001AA").reply, hex("6A80"));  // first match: the first rule
+    EXPECT_EQ(exchange("00D6000001AA").reply, hex("6581"));  // second: the second rule's turn
+}
+
 TEST_F(CardSessionTest, OverridesAndClear) {
     apply("generation 1");
     apply("max-block 256");

@@ -14,6 +14,7 @@
 
 #include "token_fixture.h"
 #include "vpcd_peer.h"
+#include "vtoken/rsa_keys.h"
 #include "vtoken/state_file.h"
 
 extern char** environ;
@@ -135,6 +136,9 @@ TEST_F(CliTest, RefusesBadArgumentsWithAMessage) {
         {{"run", state(), "--serve", "vpcd:carrier:x"}, {}, "unknown link"},
         {{"run", state(), "--vpcd", "127.0.0.1:1", "--show-secrets"}, {}, "--show-secrets needs"},
         {{"show", state()}, {}, "cannot open"},
+        {{"key-pool"}, {}, "key-pool needs FILE"},
+        {{"key-pool", state(), "--rsa4096", "1"}, {}, "unknown option"},
+        {{"key-pool", state(), "--rsa1024", "x"}, {}, "--rsa1024"},
     };
     for (const Case& c : cases) {
         const Result result = run(c.args, c.env);
@@ -176,6 +180,20 @@ TEST_F(CliTest, RunServesTracesAndStopsOnSigterm) {
     // The update reached the state file.
     const TokenState saved = loadStateFile(state());
     EXPECT_EQ(saved.files.node(*saved.files.child(FileSystem::kRoot, 0x00E1)).body[0], 0x02);
+}
+
+TEST_F(CliTest, KeyPoolWritesKeysThatRunHandsOut) {
+    const std::string pool = (dir_ / "pool.pem").string();
+    const Result made = run({"key-pool", pool, "--rsa1024", "2", "--rsa2048", "0"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_EQ(made.out, "wrote 2 RSA-1024 and 0 RSA-2048 key pairs to " + pool + "\n");
+    EXPECT_EQ(RsaKeyPool::load(pool)->remaining(1024), 2u);
+    // run refuses a pool it cannot read, naming it, before it serves anything.
+    ASSERT_EQ(run({"init", state()}).exitCode, 0);
+    const Result refused =
+        run({"run", state(), "--vpcd", "127.0.0.1:1", "--rsa-key-pool", state()});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("RSA key pool " + state()), std::string::npos) << refused.err;
 }
 
 // A front-end named on the command line: the vpcd protocol over a pseudo-terminal.

@@ -25,6 +25,18 @@ TEST(ControlRequest, ParsesEveryRequest) {
     EXPECT_EQ(std::get<control::SetMaxBlock>(parseControlRequest("max-block 2048")).maxBlock,
               2048u);
     EXPECT_EQ(std::get<control::DropAfter>(parseControlRequest("drop-after 00b0")).prefix, "00B0");
+    EXPECT_EQ(std::get<control::DropAfter>(parseControlRequest("drop-after 00b0")).at, 1u);
+
+    // "at K" after everything else.
+    sw = std::get<control::AnswerWith>(parseControlRequest("sw 80D2 6581 at 3"));
+    EXPECT_EQ(sw.at, 3u);
+    EXPECT_FALSE(sw.count);
+    sw = std::get<control::AnswerWith>(parseControlRequest("sw 80D2 6581 2 at 7"));
+    EXPECT_EQ(sw.at, 7u);
+    EXPECT_EQ(sw.count, 2u);
+    reply = std::get<control::AnswerWith>(parseControlRequest("reply 80D2 9000 1 at 2"));
+    EXPECT_EQ(reply.at, 2u);
+    EXPECT_EQ(std::get<control::DropAfter>(parseControlRequest("drop-after 80D2 at 9")).at, 9u);
     EXPECT_TRUE(std::holds_alternative<control::Reinsert>(parseControlRequest("reinsert")));
     EXPECT_TRUE(std::holds_alternative<control::Clear>(parseControlRequest("clear")));
     EXPECT_TRUE(std::holds_alternative<control::Ping>(parseControlRequest("ping")));
@@ -51,7 +63,13 @@ TEST(ControlRequest, RejectsMalformedLines) {
                              "reinsert 1",
                              "reply BFC4",
                              "reply BFC4 90",
-                             "reply BFC4 9000 0"}) {
+                             "reply BFC4 9000 0",
+                             "sw 80C6 6A82 at 0",
+                             "sw 80C6 6A82 at",
+                             "sw 80C6 6A82 at x",
+                             "sw 80C6 6A82 1 at 2 at 3",
+                             "drop-after 00B0 at 0",
+                             "drop-after 00B0 after 2"}) {
         EXPECT_THROW(parseControlRequest(line), ControlSyntaxError) << "'" << line << "'";
     }
 }

@@ -7,6 +7,7 @@
 
 #include "vtoken/apdu.h"
 #include "vtoken/bytes.h"
+#include "vtoken/rsa_keys.h"
 #include "vtoken/session_state.h"
 #include "vtoken/status_word.h"
 #include "vtoken/token_state.h"
@@ -42,13 +43,19 @@ inline constexpr Secrets kSecretBoth{true, true};
 class CommandContext {
   public:
     CommandContext(TokenState& state, SessionState& session, const RuntimeOverrides& overrides,
-                   Secrets secrets = {})
-        : state_(state), session_(session), overrides_(overrides), secrets_(secrets) {}
+                   Secrets secrets = {}, RsaKeySource* rsaKeys = nullptr)
+        : state_(state),
+          session_(session),
+          overrides_(overrides),
+          secrets_(secrets),
+          rsaKeys_(rsaKeys) {}
 
     TokenState& state() { return state_; }
     SessionState& session() { return session_; }
     FileSystem& files() { return state_.files; }
     Registers& registers() { return session_.registers; }
+    // Where new RSA key pairs come from (a pool in test suites); throws when there is none.
+    RsaKeySource& rsaKeys();
 
     std::uint8_t generation() const;
     std::uint32_t maxBlock() const;
@@ -79,6 +86,7 @@ class CommandContext {
     SessionState& session_;
     const RuntimeOverrides& overrides_;
     Secrets secrets_;
+    RsaKeySource* rsaKeys_;
     bool changed_ = false;
     bool replySecret_ = false;
 };

@@ -18,6 +18,7 @@ struct AnswerWith {
     std::uint16_t sw;
     std::optional<unsigned> count;
     Bytes data = {};  // reply data sent before the status word
+    unsigned at = 1;  // the first matching command hit: 1 the next one, K the K-th
 };
 struct SetGeneration {
     std::uint8_t generation;
@@ -27,6 +28,7 @@ struct SetMaxBlock {
 };
 struct DropAfter {
     std::string prefix;
+    unsigned at = 1;
 };
 struct Reinsert {};
 struct Clear {};

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 #include "vtoken/bytes.h"
 #include "vtoken/command_table.h"
@@ -53,6 +54,9 @@ class Token {
 
     Bytes atr() const;
 
+    // Where generation takes RSA key pairs from; OpenSSL's generator unless set.
+    void useRsaKeys(std::shared_ptr<RsaKeySource> source) { rsaKeys_ = std::move(source); }
+
     CommandTable& commands() { return commands_; }
     RuntimeOverrides& overrides() { return overrides_; }
     const TokenState& state() const { return state_; }
@@ -66,6 +70,7 @@ class Token {
     RuntimeOverrides overrides_;
     CommandTable commands_;
     PersistFn persist_;
+    std::shared_ptr<RsaKeySource> rsaKeys_ = std::make_shared<FreshRsaKeys>();
 };
 
 }  // namespace vtoken

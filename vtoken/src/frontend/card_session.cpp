@@ -33,13 +33,13 @@ void CardSession::apply(const ControlRequest& request) {
         [this](const auto& r) {
             using R = std::decay_t<decltype(r)>;
             if constexpr (std::is_same_v<R, control::AnswerWith>) {
-                faults_.answerWith(r.prefix, r.sw, r.count, r.data);
+                faults_.answerWith(r.prefix, r.sw, r.count, r.data, r.at);
             } else if constexpr (std::is_same_v<R, control::SetGeneration>) {
                 token_.overrides().generation = r.generation;
             } else if constexpr (std::is_same_v<R, control::SetMaxBlock>) {
                 token_.overrides().maxBlock = r.maxBlock;
             } else if constexpr (std::is_same_v<R, control::DropAfter>) {
-                faults_.dropAfter(r.prefix);
+                faults_.dropAfter(r.prefix, r.at);
             } else if constexpr (std::is_same_v<R, control::Clear>) {
                 faults_.clear();
                 token_.overrides() = RuntimeOverrides{};

@@ -56,19 +56,28 @@ void expectCount(const std::vector<std::string_view>& w, std::size_t low, std::s
     }
 }
 
+// Takes a trailing "at K" off the words: K-1 matching commands pass before the fault hits.
+unsigned takeAt(std::vector<std::string_view>& w) {
+    if (w.size() < 3 || w[w.size() - 2] != "at") return 1;
+    const auto at = static_cast<unsigned>(number(w.back(), 1, 1'000'000'000, "position"));
+    w.resize(w.size() - 2);
+    return at;
+}
+
 }  // namespace
 
 ControlRequest parseControlRequest(std::string_view line) {
-    const auto w = words(line);
+    auto w = words(line);
     if (w.empty()) throw ControlSyntaxError("empty request");
     const std::string_view verb = w[0];
     if (verb == "sw") {
+        const unsigned at = takeAt(w);
         expectCount(w, 3, 4);
         auto status = fromHex(w[2]);
         if (!status || status->size() != 2) {
             throw ControlSyntaxError("status word must be 4 hex digits");
         }
-        control::AnswerWith request{prefix(w[1]), readU16(*status, 0), std::nullopt};
+        control::AnswerWith request{prefix(w[1]), readU16(*status, 0), std::nullopt, {}, at};
         if (w.size() == 4) {
             request.count = static_cast<unsigned>(number(w[3], 1, 1'000'000'000, "count"));
         }
@@ -76,13 +85,14 @@ ControlRequest parseControlRequest(std::string_view line) {
     }
     if (verb == "reply") {
         // A whole reply of our choosing: data and status word, e.g. longer than the host asked.
+        const unsigned at = takeAt(w);
         expectCount(w, 3, 4);
         auto reply = fromHex(w[2]);
         if (!reply || reply->size() < 2) {
             throw ControlSyntaxError("reply must be hex bytes ending in a status word");
         }
         control::AnswerWith request{prefix(w[1]), readU16(*reply, reply->size() - 2), std::nullopt,
-                                    Bytes(reply->begin(), reply->end() - 2)};
+                                    Bytes(reply->begin(), reply->end() - 2), at};
         if (w.size() == 4) {
             request.count = static_cast<unsigned>(number(w[3], 1, 1'000'000'000, "count"));
         }
@@ -98,8 +108,9 @@ ControlRequest parseControlRequest(std::string_view line) {
             static_cast<std::uint32_t>(number(w[1], 1, 0xFFFFFFFF, "max-block"))};
     }
     if (verb == "drop-after") {
+        const unsigned at = takeAt(w);
         expectCount(w, 2, 2);
-        return control::DropAfter{prefix(w[1])};
+        return control::DropAfter{prefix(w[1]), at};
     }
     if (verb == "reinsert") {
         expectCount(w, 1, 1);

@@ -5,32 +5,55 @@
 namespace vtoken {
 
 void FaultInjector::answerWith(std::string prefix, std::uint16_t sw, std::optional<unsigned> count,
-                               Bytes data) {
-    swRules_.push_back({std::move(prefix), sw, count, std::move(data)});
+                               Bytes data, unsigned at) {
+    swRules_.push_back({std::move(prefix), sw, count, std::move(data), at > 0 ? at - 1 : 0});
 }
 
-void FaultInjector::dropAfter(std::string prefix) {
-    dropPrefix_ = std::move(prefix);
+void FaultInjector::dropAfter(std::string prefix, unsigned at) {
+    drop_ = DropRule{std::move(prefix), at > 0 ? at - 1 : 0};
 }
 
 void FaultInjector::clear() {
     swRules_.clear();
-    dropPrefix_.reset();
+    drop_.reset();
 }
 
 FaultInjector::Decision FaultInjector::decide(ByteView apdu) {
     const std::string hex = toHex(apdu);
     const auto matches = [&hex](const std::string& prefix) { return hex.starts_with(prefix); };
-    if (dropPrefix_ && matches(*dropPrefix_)) {
-        dropPrefix_.reset();
-        return {Action::Drop, 0};
+    bool dropNow = false;
+    if (drop_ && matches(drop_->prefix)) {
+        if (drop_->skip == 0) {
+            drop_.reset();
+            dropNow = true;
+        } else {
+            --drop_->skip;
+        }
     }
-    for (auto rule = swRules_.begin(); rule != swRules_.end(); ++rule) {
-        if (!matches(rule->prefix)) continue;
-        Decision decision{Action::Answer, rule->sw, rule->data};
-        if (rule->remaining && --*rule->remaining == 0) swRules_.erase(rule);
-        return decision;
+    std::optional<Decision> answer;
+    for (auto rule = swRules_.begin(); rule != swRules_.end();) {
+        if (!matches(rule->prefix)) {
+            ++rule;
+            continue;
+        }
+        if (rule->skip > 0) {
+            --rule->skip;
+            ++rule;
+            continue;
+        }
+        if (dropNow || answer) {
+            ++rule;  // another rule or the drop takes this command
+            continue;
+        }
+        answer = Decision{Action::Answer, rule->sw, rule->data};
+        if (rule->remaining && --*rule->remaining == 0) {
+            rule = swRules_.erase(rule);
+        } else {
+            ++rule;
+        }
     }
+    if (dropNow) return {Action::Drop, 0};
+    if (answer) return *answer;
     return {};
 }
 

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "vtoken/card_session.h"
 #include "vtoken/front_end_spec.h"
+#include "vtoken/rsa_keys.h"
 #include "vtoken/server.h"
 #include "vtoken/state_file.h"
 #include "vtoken/token.h"
@@ -23,9 +25,10 @@ constexpr std::string_view kUsage =
     "                  [--max-block N] [--no-pin-counter-command] [--capacity BYTES]\n"
     "       vtoken run STATE_FILE (--vpcd HOST:PORT | --serve FRAMER:LINK:ADDRESS)...\n"
     "                  [--trace FILE [--show-secrets]] [--control SOCKET_PATH]\n"
-    "                  [--fault SPEC]... [--no-sync]\n"
+    "                  [--fault SPEC]... [--no-sync] [--rsa-key-pool FILE]\n"
     "         LINK: connect HOST:PORT, listen HOST:PORT, pty PATH\n"
     "       vtoken show STATE_FILE\n"
+    "       vtoken key-pool FILE [--rsa1024 N] [--rsa2048 N]\n"
     "PINs for init come from VTOKEN_USER_PIN and VTOKEN_ADMIN_PIN.\n";
 
 class UsageError : public std::runtime_error {
@@ -162,6 +165,28 @@ int show(std::span<const std::string_view> args, std::ostream& out) {
     return 0;
 }
 
+// Generates RSA key pairs ahead of time for test suites: `run --rsa-key-pool FILE` hands them
+// out instead of generating.
+int keyPool(std::span<const std::string_view> args, std::ostream& out) {
+    if (args.empty()) throw UsageError("key-pool needs FILE");
+    const std::filesystem::path path(args[0]);
+    std::map<unsigned, unsigned> count = {{1024, 16}, {2048, 16}};
+    Options opts(args.subspan(1));
+    while (opts.more()) {
+        const std::string_view option = opts.next();
+        if (option == "--rsa1024" || option == "--rsa2048") {
+            count[option == "--rsa1024" ? 1024 : 2048] =
+                static_cast<unsigned>(parseNumber(opts.value(option), 0, 1000, option));
+        } else {
+            throw UsageError("key-pool: unknown option " + std::string(option));
+        }
+    }
+    writeRsaKeyPool(path, count);
+    out << "wrote " << count[1024] << " RSA-1024 and " << count[2048] << " RSA-2048 key pairs to "
+        << path.string() << "\n";
+    return 0;
+}
+
 Server* runningServer = nullptr;
 
 extern "C" void stopOnSignal(int) {
@@ -200,6 +225,7 @@ int run(std::span<const std::string_view> args) {
     std::optional<std::filesystem::path> tracePath;
     bool showSecrets = false;
     Sync sync = Sync::Full;
+    std::optional<std::filesystem::path> keyPool;
     std::vector<ControlRequest> faults;
     Options opts(args.subspan(1));
     while (opts.more()) {
@@ -218,6 +244,8 @@ int run(std::span<const std::string_view> args) {
             showSecrets = true;
         } else if (option == "--no-sync") {
             sync = Sync::None;
+        } else if (option == "--rsa-key-pool") {
+            keyPool = std::filesystem::path(opts.value(option));
         } else if (option == "--control") {
             serverOptions.controlSocket = std::filesystem::path(opts.value(option));
         } else if (option == "--fault") {
@@ -237,6 +265,7 @@ int run(std::span<const std::string_view> args) {
 
     Token token(loadStateFile(path),
                 [path, sync](const TokenState& state) { saveStateFile(path, state, sync); });
+    if (keyPool) token.useRsaKeys(RsaKeyPool::load(*keyPool));
     std::optional<TraceWriter> trace;
     if (tracePath) trace.emplace(*tracePath, showSecrets);
     CardSession session(token, trace ? &*trace : nullptr);
@@ -256,6 +285,7 @@ int runCli(std::span<const std::string_view> args, std::ostream& out, std::ostre
         if (command == "init") return init(args.subspan(1), out);
         if (command == "run") return run(args.subspan(1));
         if (command == "show") return show(args.subspan(1), out);
+        if (command == "key-pool") return keyPool(args.subspan(1), out);
         if (command == "--help" || command == "-h") {
             out << kUsage;
             return 0;
