@@ -14,8 +14,6 @@ namespace {
 using crypto::SecureBytes;
 using crypto::secureWipe;
 
-constexpr int32_t kSwUnknownAlgorithm = 0x6A81;
-constexpr int32_t kSwNoKey = 0x6901;
 constexpr size_t kLargestBlockReply = 4;
 
 size_t wholeBlocks(size_t n) {
@@ -31,7 +29,7 @@ int32_t sendChunk(LockedDevice& session, const ChunkPlan& plan, cmd::CipherDirec
         Bytes& data;
         ~Wipe() { secureWipe(data); }
     } wipe{r.value};
-    if (!r.ok()) return r.result == kSwNoKey ? XR_KEY_UNAVAILABLE : r.result;
+    if (!r.ok()) return status::kCipherData.map(r.result);
     if (r.value.size() != chunk.size()) return XR_TRANSPORT;
     std::copy(r.value.begin(), r.value.end(), out.begin());
     return 0;
@@ -87,7 +85,7 @@ Result<uint32_t> queryLargestBlock(LockedDevice& session) {
 
 int32_t loadKey(LockedDevice& session, const Algorithm& algorithm, ByteView key) {
     const int32_t r = session.send(cmd::loadCipherKey(algorithm.tokenCode, key)).result;
-    return r == kSwUnknownAlgorithm ? XR_BAD_ALGORITHM : r;
+    return status::kCipherKeyLoad.map(r);
 }
 
 int32_t processChunks(LockedDevice& session, cmd::CipherDirection direction, const Joined& input,

@@ -64,6 +64,17 @@ inline constexpr StatusTable kPinProof{kPinProofRules};
 inline constexpr StatusTable kPinWrite{kRightsRules};
 // Creating, reading and writing named files: the same.
 inline constexpr StatusTable kFileAccess{kRightsRules};
+inline constexpr StatusRule kCipherKeyLoadRules[] = {
+    {0x6A81, 0xFFFF, XR_BAD_ALGORITHM},  // the token has no such algorithm
+};
+inline constexpr StatusRule kCipherDataRules[] = {
+    {0x6901, 0xFFFF, XR_KEY_UNAVAILABLE},  // no key in the key register
+};
+
+// Loading a cipher key into the token's key register.
+inline constexpr StatusTable kCipherKeyLoad{kCipherKeyLoadRules};
+// Data through the token's cipher.
+inline constexpr StatusTable kCipherData{kCipherDataRules};
 // Device management, random numbers, containers and certificates: every status word as the
 // token gave it.
 inline constexpr StatusTable kPassThrough{std::span<const StatusRule>{}};
