@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "vtoken/status_word.h"
+
 namespace vtoken {
 
 FileSystem::FileSystem() {
@@ -84,6 +86,37 @@ std::optional<std::size_t> FileSystem::resolve(std::size_t currentDf, std::uint1
     if (auto found = child(currentDf, fid)) return found;
     if (currentDf != kRoot) return child(kRoot, fid);
     return std::nullopt;
+}
+
+const SecretBytes& readKeyComponent(const FileNode& file, std::uint8_t number) {
+    if (file.type == FileType::PrivateKey) refuse(sw::kSecurityNotSatisfied);
+    if (file.type != FileType::PublicKey) refuse(sw::kIncompatibleFile);
+    if (!file.key) refuse(sw::kKeyNotFound);
+    return file.key->get(number);
+}
+
+void writeKeyComponent(FileNode& file, KeyAlgorithm algorithm, std::uint8_t number,
+                       ByteView value) {
+    if (!file.isKeyFile()) refuse(sw::kIncompatibleFile);
+    if (isPrivateComponent(algorithm, number) != (file.type == FileType::PrivateKey)) {
+        refuse(sw::kWrongData);
+    }
+    if (!file.key || file.key->algorithm != algorithm) file.key = KeyObject{algorithm, {}};
+    file.key->set(number, value);
+}
+
+void storeKeyPair(FileNode& publicFile, FileNode& privateFile, const KeyObject& pair) {
+    if (publicFile.type != FileType::PublicKey || privateFile.type != FileType::PrivateKey) {
+        refuse(sw::kIncompatibleFile);
+    }
+    KeyObject publicHalf{pair.algorithm, {}};
+    KeyObject privateHalf{pair.algorithm, {}};
+    for (const auto& [number, value] : pair.components) {
+        (isPrivateComponent(pair.algorithm, number) ? privateHalf : publicHalf).components[number] =
+            value;
+    }
+    publicFile.key = std::move(publicHalf);
+    privateFile.key = std::move(privateHalf);
 }
 
 std::size_t FileSystem::createdBytes() const {

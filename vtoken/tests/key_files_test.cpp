@@ -1,4 +1,6 @@
 // Key files: where they are, and that their contents never come out as file bytes.
+#include <functional>
+
 #include "token_fixture.h"
 
 namespace vtoken::testing {
@@ -39,6 +41,89 @@ TEST(KeyComponents, PrivateOnesAreKnownByNumber) {
     } catch (const StatusError& e) {
         EXPECT_EQ(e.code(), sw::kKeyNotFound);
     }
+}
+
+std::uint16_t refusal(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const StatusError& e) {
+        return e.code();
+    }
+    return sw::kSuccess;
+}
+
+// Whatever a key command does, a private component has no way out of its file, and a public
+// key file holds public components only.
+TEST(KeyFileContents, PrivatePartsStayInPrivateKeyFiles) {
+    FileSystem files;
+    const std::size_t pubAt = files.addKeyFile(FileSystem::kRoot, 0x0004, FileType::PublicKey,
+                                               Access::Free, Access::User);
+    const std::size_t privAt = files.addKeyFile(FileSystem::kRoot, 0x0005, FileType::PrivateKey,
+                                                Access::User, Access::User);
+    const std::size_t plainAt =
+        files.addTransparent(FileSystem::kRoot, 0x0006, 8, Access::Free, Access::Free);
+    FileNode& pub = files.node(pubAt);
+    FileNode& priv = files.node(privAt);
+    FileNode& plain = files.node(plainAt);
+    const Bytes value(64, 0x3C);
+    struct Case {
+        const char* name;
+        std::function<void()> call;
+        std::uint16_t sw;
+    };
+    const Case cases[] = {
+        {"private component into the private file",
+         [&] { writeKeyComponent(priv, KeyAlgorithm::Rsa, component::kRsaPrime1, value); },
+         sw::kSuccess},
+        {"public component into the public file",
+         [&] { writeKeyComponent(pub, KeyAlgorithm::Rsa, component::kRsaModulus, value); },
+         sw::kSuccess},
+        {"private component into the public file",
+         [&] { writeKeyComponent(pub, KeyAlgorithm::Rsa, component::kRsaPrime2, value); },
+         sw::kWrongData},
+        {"public component into the private file",
+         [&] { writeKeyComponent(priv, KeyAlgorithm::Rsa, component::kRsaModulus, value); },
+         sw::kWrongData},
+        {"SM2 d into the public file",
+         [&] { writeKeyComponent(pub, KeyAlgorithm::Sm2, component::kSm2PrivateKey, value); },
+         sw::kWrongData},
+        {"component into a plain file",
+         [&] { writeKeyComponent(plain, KeyAlgorithm::Rsa, component::kRsaModulus, value); },
+         sw::kIncompatibleFile},
+        {"reading the public file", [&] { readKeyComponent(pub, component::kRsaModulus); },
+         sw::kSuccess},
+        {"reading what the public file lacks",
+         [&] { readKeyComponent(pub, component::kRsaPublicExponent); }, sw::kKeyNotFound},
+        {"reading the private file", [&] { readKeyComponent(priv, component::kRsaPrime1); },
+         sw::kSecurityNotSatisfied},
+        {"reading a plain file", [&] { readKeyComponent(plain, 1); }, sw::kIncompatibleFile},
+    };
+    for (const Case& c : cases) EXPECT_EQ(refusal(c.call), c.sw) << c.name;
+
+    // Another algorithm's write starts a new key.
+    writeKeyComponent(pub, KeyAlgorithm::Sm2, component::kSm2PublicPoint, value);
+    EXPECT_EQ(pub.key->algorithm, KeyAlgorithm::Sm2);
+    EXPECT_EQ(pub.key->components.size(), 1u);
+}
+
+TEST(KeyFileContents, AGeneratedPairIsSplitBetweenItsFiles) {
+    FileSystem files;
+    const std::size_t pubAt = files.addKeyFile(FileSystem::kRoot, 0x0004, FileType::PublicKey,
+                                               Access::Free, Access::User);
+    const std::size_t privAt = files.addKeyFile(FileSystem::kRoot, 0x0005, FileType::PrivateKey,
+                                                Access::User, Access::User);
+    FileNode& pub = files.node(pubAt);
+    FileNode& priv = files.node(privAt);
+    KeyObject pair{KeyAlgorithm::Rsa, {}};
+    for (std::uint8_t n = 1; n <= 7; ++n) pair.set(n, Bytes(4, n));
+    storeKeyPair(pub, priv, pair);
+    ASSERT_TRUE(pub.key && priv.key);
+    EXPECT_EQ(pub.key->components.size(), 2u);
+    EXPECT_TRUE(pub.key->has(component::kRsaPublicExponent) &&
+                pub.key->has(component::kRsaModulus));
+    EXPECT_EQ(priv.key->components.size(), 5u);
+    EXPECT_FALSE(priv.key->has(component::kRsaModulus));
+    EXPECT_EQ(refusal([&] { storeKeyPair(priv, pub, pair); }), sw::kIncompatibleFile);
 }
 
 class KeyFileTest : public TokenTest {

@@ -132,6 +132,19 @@ TEST_F(ServerTest, ReconnectsWhenVpcdComesUpLateOrGoesAway) {
     EXPECT_EQ(vpcd.exchange(hex("00A40000023F00")), hex("9000"));
 }
 
+// A handler that fails inside answers 6F00; the server and the card go on.
+TEST_F(ServerTest, AFailingHandlerLeavesTheServerServing) {
+    token_.commands().add(0x80, 0x98, [](CommandContext&, const Apdu&) -> Reply {
+        throw std::runtime_error("a bug in a command family");
+    });
+    VpcdPeer vpcd;
+    start(vpcd.port());
+    ASSERT_TRUE(vpcd.accept());
+    ASSERT_EQ(vpcd.exchange(hex("00A4000002FFEE")), hex("9000"));
+    EXPECT_EQ(vpcd.exchange(hex("80980000")), hex("6F00"));
+    EXPECT_EQ(vpcd.exchange(hex("00B0000001")), hex("08 9000"));  // same card, same selection
+}
+
 TEST_F(ServerTest, StopsOnRequestAndRemovesTheControlSocket) {
     VpcdPeer vpcd;
     start(vpcd.port());

@@ -45,6 +45,22 @@ struct FileNode {
     std::size_t recordCount() const { return recordLength ? body.size() / recordLength : 0; }
 };
 
+// The one way a component leaves a key file: from a public key file. A private key file's
+// components never leave the token (6982); a file that is not a key file is 6981; no key or no
+// such component is 6A88.
+const SecretBytes& readKeyComponent(const FileNode& file, std::uint8_t number);
+
+// Writes one component into a key file (a key write command). A file without a key, or with a
+// key of the other algorithm, starts a new key of `algorithm`. A private component goes only
+// into a private key file and a public one only into a public key file (6A80); 6981 for a file
+// that is not a key file.
+void writeKeyComponent(FileNode& file, KeyAlgorithm algorithm, std::uint8_t number, ByteView value);
+
+// Stores a generated key pair: the public key file gets the public components, the private key
+// file the private ones, each replacing what it held (6981 unless the files are a public and a
+// private key file).
+void storeKeyPair(FileNode& publicFile, FileNode& privateFile, const KeyObject& pair);
+
 // A tree of DFs and EFs kept as a flat list: index 0 is the MF, and every node names its
 // parent by index. Indices stay valid because files are never removed.
 class FileSystem {
