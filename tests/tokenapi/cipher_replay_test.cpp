@@ -53,27 +53,36 @@ class CipherReplay : public ::testing::Test {
     DeviceHandle* device_ = nullptr;
 };
 
-TEST(CipherChunkPlan, FormAndChunkFollowTheReportedBlockWithinTheReplyBuffers) {
+TEST(CipherChunkPlan, FormAndChunkFollowTheReportedBlockWithinTheBuffers) {
+    using tokenapi::cipher::transportChunkLimit;
     using tokenapi::cmd::CipherForm;
     struct Case {
         uint32_t reported;
+        char transport;
         CipherForm form;
         size_t chunk;
     };
     const Case cases[] = {
-        {0, CipherForm::Short, 240},
-        {255, CipherForm::Short, 240},
-        {256, CipherForm::TwoByte, 256},
-        {1000, CipherForm::TwoByte, 992},
-        {4095, CipherForm::TwoByte, 4080},
-        {4096, CipherForm::FourByte, 4096},
-        {8192, CipherForm::FourByte, 8192},
-        {32769, CipherForm::FourByte, 32768},
-        {0xFFFFFFFF, CipherForm::FourByte, 32768},
+        {0, 'D', CipherForm::Short, 240},
+        {255, 'D', CipherForm::Short, 240},
+        {256, 'D', CipherForm::TwoByte, 256},
+        {1000, 'D', CipherForm::TwoByte, 992},
+        {4095, 'D', CipherForm::TwoByte, 4080},
+        {4096, 'D', CipherForm::FourByte, 4096},
+        {8192, 'D', CipherForm::FourByte, 8192},
+        {32769, 'D', CipherForm::FourByte, 32768},
+        {0xFFFFFFFF, 'D', CipherForm::FourByte, 32768},
+        // What the transport carries back in one exchange caps the chunk as well.
+        {0xFFFFFFFF, 'C', CipherForm::FourByte, 20224},
+        {20224, 'C', CipherForm::FourByte, 20224},
+        {8192, 'M', CipherForm::FourByte, 4080},
+        {4095, 'M', CipherForm::TwoByte, 4080},
+        {0xFFFFFFFF, 'H', CipherForm::FourByte, 32736},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.reported);
-        const auto plan = tokenapi::cipher::planChunks(c.reported);
+        SCOPED_TRACE(std::to_string(c.reported) + " on " + c.transport);
+        const auto plan =
+            tokenapi::cipher::planChunks(c.reported, transportChunkLimit(c.transport));
         EXPECT_EQ(plan.form, c.form);
         EXPECT_EQ(plan.chunk, c.chunk);
     }

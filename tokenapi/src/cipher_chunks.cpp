@@ -46,12 +46,28 @@ ByteView chunkOf(const Joined& input, size_t at, size_t length, SecureBytes& scr
 
 }  // namespace
 
-ChunkPlan planChunks(uint32_t reported) {
+size_t transportChunkLimit(char tag) {
+    constexpr size_t kStatusWord = 2;
+    switch (tag) {
+        case TRANSPORT_TAG_PCSC:
+            return 20240 - kStatusWord;
+        case TRANSPORT_TAG_SD:
+            return 4096 - kStatusWord;
+        case TRANSPORT_TAG_DISK:
+            // The command, header included, must fit the service's 32,752 bytes too.
+            return std::min<size_t>(32760 - kStatusWord, 32752 - 8);
+        default:
+            return cmd::maxCipherData(cmd::CipherForm::FourByte);
+    }
+}
+
+ChunkPlan planChunks(uint32_t reported, size_t transportLimit) {
     if (reported < kTwoByteFrom) return {cmd::CipherForm::Short, kShortChunk};
     const cmd::CipherForm form =
         reported < kFourByteFrom ? cmd::CipherForm::TwoByte : cmd::CipherForm::FourByte;
-    const size_t capped = std::min<size_t>(reported, cmd::maxCipherData(form));
-    return {form, wholeBlocks(capped)};
+    const size_t capped = std::min({size_t{reported}, cmd::maxCipherData(form), transportLimit});
+    // Every transport carries at least a short chunk; the floor keeps a chunk from being empty.
+    return {form, std::max(wholeBlocks(capped), kShortChunk)};
 }
 
 void Joined::copy(size_t at, std::span<uint8_t> out) const {
@@ -92,7 +108,7 @@ int32_t processChunks(LockedDevice& session, cmd::CipherDirection direction, con
                       std::span<uint8_t> out) {
     const Result<uint32_t> largest = queryLargestBlock(session);
     if (largest.result != 0) return largest.result;
-    const ChunkPlan plan = planChunks(largest.value);
+    const ChunkPlan plan = planChunks(largest.value, transportChunkLimit(session.tag()));
     SecureBytes scratch;
     for (size_t at = 0; at < input.size();) {
         const size_t length = std::min(plan.chunk, input.size() - at);
@@ -110,7 +126,7 @@ int32_t processChunksCbc(LockedDevice& session, cmd::CipherDirection direction,
                          ByteView initialValue, ByteView input, std::span<uint8_t> out) {
     const Result<uint32_t> largest = queryLargestBlock(session);
     if (largest.result != 0) return largest.result;
-    const ChunkPlan plan = planChunks(largest.value);
+    const ChunkPlan plan = planChunks(largest.value, transportChunkLimit(session.tag()));
     std::array<uint8_t, kCbcBlockLength> current{};
     std::copy_n(initialValue.begin(), kCbcBlockLength, current.begin());
     for (size_t at = 0; at < input.size();) {

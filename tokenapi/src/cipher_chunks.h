@@ -27,10 +27,17 @@ struct ChunkPlan {
     size_t chunk = kShortChunk;
 };
 
+// The most reply data one exchange carries back through the transport with this tag (its
+// receive buffer less the status word): the PC/SC transport takes 20,240 bytes, the SD-card
+// transport 4,096 on its driver path, the disk transport's service 32,760 (and commands of at
+// most 32,752 bytes); the driver transport's 51,200 are more than any form needs.
+size_t transportChunkLimit(char tag);
+
 // The form and chunk length for the largest block the token reported (0 when the query
-// failed). The chunk is capped at what the form's reply buffer holds and rounded down to
-// whole 16-byte blocks, so that every chunk but the last is whole blocks of any algorithm.
-ChunkPlan planChunks(uint32_t reported);
+// failed). The chunk is capped at what the form's reply buffer holds and at what the
+// transport carries, then rounded down to whole 16-byte blocks, so that every chunk but the
+// last is whole blocks of any algorithm.
+ChunkPlan planChunks(uint32_t reported, size_t transportLimit);
 
 // Two pieces read as one input, without joining them in memory: the bytes a session held
 // back followed by new data, or data followed by its padding.

@@ -6,6 +6,7 @@ void registerCommandFamilies(CommandTable& table) {
     addFileCommands(table);
     addSecurityCommands(table);
     addDeviceCommands(table);
+    addCipherCommands(table);
 }
 
 }  // namespace vtoken

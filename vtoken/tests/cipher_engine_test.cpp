@@ -1,9 +1,10 @@
 // The token's block ciphers against the published test values of each cipher, and CBC as the
 // chain of single-block encryptions it must be.
+#include "vtoken/cipher_engine.h"
+
 #include <gtest/gtest.h>
 
 #include "vtoken/bytes.h"
-#include "vtoken/cipher_engine.h"
 
 namespace vtoken::cipher {
 namespace {

@@ -24,6 +24,8 @@ TEST(ControlRequest, ParsesEveryRequest) {
     EXPECT_EQ(std::get<control::SetGeneration>(parseControlRequest("generation 1")).generation, 1);
     EXPECT_EQ(std::get<control::SetMaxBlock>(parseControlRequest("max-block 2048")).maxBlock,
               2048u);
+    // A token that reports 0 makes the host fall back to the short form.
+    EXPECT_EQ(std::get<control::SetMaxBlock>(parseControlRequest("max-block 0")).maxBlock, 0u);
     EXPECT_EQ(std::get<control::DropAfter>(parseControlRequest("drop-after 00b0")).prefix, "00B0");
     EXPECT_EQ(std::get<control::DropAfter>(parseControlRequest("drop-after 00b0")).at, 1u);
 
@@ -56,7 +58,7 @@ TEST(ControlRequest, RejectsMalformedLines) {
                              "sw 80C6 6A82 1 2",
                              "generation 3",
                              "generation",
-                             "max-block 0",
+                             "max-block 4294967296",
                              "max-block x",
                              "drop-after",
                              "ping now",

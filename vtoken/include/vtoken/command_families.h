@@ -10,6 +10,7 @@ namespace vtoken {
 void addFileCommands(CommandTable& table);      // file_commands.cpp
 void addSecurityCommands(CommandTable& table);  // security_commands.cpp
 void addDeviceCommands(CommandTable& table);    // device_commands.cpp
+void addCipherCommands(CommandTable& table);    // cipher_commands.cpp
 
 // Every family, in the order above. GET RESPONSE is the token's own (token.cpp).
 void registerCommandFamilies(CommandTable& table);

@@ -105,7 +105,7 @@ ControlRequest parseControlRequest(std::string_view line) {
     if (verb == "max-block") {
         expectCount(w, 2, 2);
         return control::SetMaxBlock{
-            static_cast<std::uint32_t>(number(w[1], 1, 0xFFFFFFFF, "max-block"))};
+            static_cast<std::uint32_t>(number(w[1], 0, 0xFFFFFFFF, "max-block"))};
     }
     if (verb == "drop-after") {
         const unsigned at = takeAt(w);
