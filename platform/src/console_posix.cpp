@@ -91,4 +91,6 @@ SecretRead readSecret(std::string_view prompt, SecretText& secret) {
     return detail::readSecretOn(tty.fd(), prompt, secret);
 }
 
+void useBinaryStandardStreams() {}
+
 }  // namespace platform

@@ -1,4 +1,8 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include "platform/console.h"
 
@@ -74,6 +78,11 @@ SecretRead readSecret(std::string_view prompt, SecretText& secret) {
     // The user's Enter was not echoed either.
     writeText(output.get(), "\r\n");
     return outcome;
+}
+
+void useBinaryStandardStreams() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
 }
 
 }  // namespace platform

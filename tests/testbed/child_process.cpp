@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,6 +149,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
       stdoutFd_(std::exchange(other.stdoutFd_, -1)),
       exitStatus_(other.exitStatus_),
+      peakResidentKiB_(other.peakResidentKiB_),
       buffered_(std::move(other.buffered_)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
@@ -156,6 +158,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         pid_ = std::exchange(other.pid_, -1);
         stdoutFd_ = std::exchange(other.stdoutFd_, -1);
         exitStatus_ = other.exitStatus_;
+        peakResidentKiB_ = other.peakResidentKiB_;
         buffered_ = std::move(other.buffered_);
     }
     return *this;
@@ -179,6 +182,7 @@ void ChildProcess::reset() {
     pid_ = -1;
     stdoutFd_ = -1;
     exitStatus_.reset();
+    peakResidentKiB_.reset();
     buffered_.clear();
 }
 
@@ -219,9 +223,11 @@ std::optional<int> ChildProcess::waitExit(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!exitStatus_) {
         int status = 0;
-        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        struct rusage usage {};
+        const pid_t r = ::wait4(pid_, &status, WNOHANG, &usage);
         if (r == pid_) {
             exitStatus_ = decodeStatus(status);
+            peakResidentKiB_ = usage.ru_maxrss;
             break;
         }
         if (r < 0 && errno != EINTR) break;

@@ -43,6 +43,8 @@ class ChildProcess {
     // when it is still running at the limit.
     std::optional<int> waitExit(std::chrono::milliseconds limit);
     bool running();
+    // The most memory the child had resident at once, in KiB, once waitExit saw it end.
+    std::optional<long> peakResidentKiB() const { return peakResidentKiB_; }
 
     // SIGTERM to the group, then SIGKILL after `grace`; reaps the child.
     void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
@@ -54,6 +56,7 @@ class ChildProcess {
     int pid_ = -1;
     int stdoutFd_ = -1;
     std::optional<int> exitStatus_;
+    std::optional<long> peakResidentKiB_;
     std::string buffered_;
 };
 

@@ -37,6 +37,16 @@ std::string describeResult(int32_t result) {
             return "not a valid container";
         case XR_BAD_CONTAINER_NAME:
             return "the container name must end in 1 or 2";
+        case XR_BAD_ALGORITHM:
+            return "the token does not offer that algorithm";
+        case XR_BAD_KEY_LENGTH:
+            return "the key length does not fit the algorithm";
+        case XR_BAD_DATA_LENGTH:
+            return "the data length does not fit the operation";
+        case XR_BAD_PADDING:
+            return "the padding of the last block is wrong (a wrong key, or damaged data)";
+        case XR_KEY_UNAVAILABLE:
+            return "the token has no key loaded for it";
         case XR_CERT_TOO_LONG:
             return "certificate longer than 2048 bytes";
         case XR_PIN_INCORRECT:

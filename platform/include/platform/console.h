@@ -65,4 +65,9 @@ SecretRead readSecret(std::string_view prompt, SecretText& secret);
 SecretRead collectSecretLine(const std::function<std::optional<char>()>& next,
                              std::span<char> storage, std::size_t& length);
 
+// Makes standard input and output carry bytes unchanged: on Windows they translate line ends
+// and stop at a Ctrl-Z byte unless told otherwise, which would damage binary data piped
+// through a tool. Nothing to do elsewhere.
+void useBinaryStandardStreams();
+
 }  // namespace platform
