@@ -5,7 +5,10 @@
 //   raw       SCardTransmit of the serial-number command on a card handle of our own
 //   transmit  X_TransmitCmd of the same command (key API lock, routing, per-device lock)
 //   info      X_GetDEVInfo type 7 (the same command plus the status-word rule and formatting)
-// and prints round trips per second and the ratios against raw.
+// and, on the token made to report 4,096 as its largest cipher block, 1 MiB at a time:
+//   cipher_raw  the data's 4,096-byte chunks (four-byte form) by SCardTransmit, key loaded once
+//   cipher      X_EncryptNoPad of the same data (key load, block query, the same chunks)
+// and prints operations per second, the ratios against raw, and the commands per MiB.
 #include <winscard.h>
 
 #include <chrono>
@@ -36,6 +39,26 @@ void check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(what);
 }
 
+// The cipher comparison: 1 MiB per operation, in the chunks a token reporting 4,096 takes.
+constexpr size_t kCipherData = 1024 * 1024;
+constexpr size_t kCipherChunk = 4096;
+const unsigned char kCipherKey[16] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
+                                      0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};
+
+// 90 C6 00 00 in the four-byte form (00 00, length) with one chunk of the data.
+std::vector<unsigned char> cipherChunkCommand(const unsigned char* data) {
+    std::vector<unsigned char> c = {0x90,
+                                    0xC6,
+                                    0x00,
+                                    0x00,
+                                    0x00,
+                                    0x00,
+                                    static_cast<unsigned char>(kCipherChunk >> 8),
+                                    static_cast<unsigned char>(kCipherChunk & 0xFF)};
+    c.insert(c.end(), data, data + kCipherChunk);
+    return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,6 +86,37 @@ int main(int argc, char** argv) {
         DeviceHandle* device = nullptr;
         check(X_ConnectDEV(&device, 0) == 0, "X_ConnectDEV");
 
+        // The SM4 key in the token's key register for the raw chunks; the key API loads the
+        // same key at every call.
+        check(bed->token(0).control("max-block 4096") == "ok", "max-block");
+        std::vector<unsigned char> cipherData(kCipherData);
+        for (size_t i = 0; i < cipherData.size(); ++i)
+            cipherData[i] = static_cast<unsigned char>(i);
+        std::vector<unsigned char> cipherOut(kCipherData);
+        std::vector<std::vector<unsigned char>> rawChunks;
+        for (size_t at = 0; at < kCipherData; at += kCipherChunk) {
+            rawChunks.push_back(cipherChunkCommand(cipherData.data() + at));
+        }
+        std::vector<unsigned char> cipherReply(kCipherChunk + 2);
+        {
+            std::vector<unsigned char> load = {0x80, 0xC6, 0x00, 0x02, 0x10};
+            load.insert(load.end(), std::begin(kCipherKey), std::end(kCipherKey));
+            DWORD length = static_cast<DWORD>(cipherReply.size());
+            check(SCardTransmit(card, SCARD_PCI_T1, load.data(), static_cast<DWORD>(load.size()),
+                                nullptr, cipherReply.data(), &length) == SCARD_S_SUCCESS &&
+                      length == 2 && cipherReply[0] == 0x90,
+                  "key load");
+        }
+        bed->token(0).clearTrace();
+        uint32_t cipherLength = 0;
+        check(X_EncryptNoPad(device, XCIPHER_BLOCK16, kCipherKey, 16, cipherData.data(),
+                             kCipherData, cipherOut.data(), &cipherLength) == 0,
+              "X_EncryptNoPad");
+        size_t commandsPerMiB = 0;
+        for (const std::string& line : bed->token(0).traceLines()) {
+            if (line.rfind("> ", 0) == 0) ++commandsPerMiB;
+        }
+
         std::vector<unsigned char> reply(512);
         std::vector<Meter> meters = {
             {"raw",
@@ -88,6 +142,25 @@ int main(int argc, char** argv) {
                  check(X_GetDEVInfo(device, XINFO_SERIAL, reply.data(), &length) == 0,
                        "X_GetDEVInfo");
              }},
+            {"cipher_raw",
+             [&] {
+                 for (const auto& chunk : rawChunks) {
+                     DWORD length = static_cast<DWORD>(cipherReply.size());
+                     check(SCardTransmit(card, SCARD_PCI_T1, chunk.data(),
+                                         static_cast<DWORD>(chunk.size()), nullptr,
+                                         cipherReply.data(), &length) == SCARD_S_SUCCESS &&
+                               length == kCipherChunk + 2,
+                           "SCardTransmit of a cipher chunk");
+                 }
+             }},
+            {"cipher",
+             [&] {
+                 uint32_t length = 0;
+                 check(X_EncryptNoPad(device, XCIPHER_BLOCK16, kCipherKey, 16, cipherData.data(),
+                                      kCipherData, cipherOut.data(), &length) == 0 &&
+                           length == kCipherData,
+                       "X_EncryptNoPad");
+             }},
         };
 
         // The token writes a trace line per command; keep it from growing without end.
@@ -110,10 +183,15 @@ int main(int argc, char** argv) {
         SCardDisconnect(card, SCARD_LEAVE_CARD);
         SCardReleaseContext(context);
 
-        std::printf("%-10s %12s %10s\n", "path", "round trips", "per second");
-        for (const auto& m : meters) std::printf("%-10s %12ld %10.0f\n", m.name, m.count, m.rate());
+        std::printf("%-10s %12s %10s\n", "path", "operations", "per second");
+        for (const auto& m : meters) std::printf("%-10s %12ld %10.1f\n", m.name, m.count, m.rate());
         std::printf("ratio transmit_vs_raw %.3f\n", meters[1].rate() / meters[0].rate());
         std::printf("ratio info_vs_raw %.3f\n", meters[2].rate() / meters[0].rate());
+        std::printf("cipher MiB/s: raw %.2f, X_EncryptNoPad %.2f\n", meters[3].rate(),
+                    meters[4].rate());
+        std::printf("ratio cipher_vs_raw %.3f\n", meters[4].rate() / meters[3].rate());
+        std::printf("commands per MiB: cipher %zu, cipher_raw %zu\n", commandsPerMiB,
+                    rawChunks.size());
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tokenbench: %s\n", e.what());
