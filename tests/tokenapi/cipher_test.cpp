@@ -88,11 +88,8 @@ class CipherTest : public FreshToken {
   protected:
     void setLargest(const Largest& largest) {
         ASSERT_EQ(token().control("clear"), "ok");
-        if (largest) {
-            ASSERT_EQ(token().control("max-block " + std::to_string(*largest)), "ok");
-        } else {
-            ASSERT_EQ(token().control("sw BFC0 6D00"), "ok");
-        }
+        ASSERT_EQ(token().control("max-block " + (largest ? std::to_string(*largest) : "none")),
+                  "ok");
     }
 
     using OneShot = int32_t (*)(DeviceHandle*, uint32_t, const uint8_t*, uint32_t, const uint8_t*,
@@ -594,6 +591,44 @@ TEST_F(CipherTest, LongStreamsInUnevenPiecesComeBackForEveryAlgorithmAndBlockSet
         }
     }
 }
+
+class CipherTrace : public CipherTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CipherTrace, KeysAndPlainTextAreMaskedUnlessSecretsAreShown) {
+    const bool shown = GetParam();
+    reprovision({.showSecrets = shown});
+    setLargest(0);
+    const Bytes plain = pattern(96, 0xC3);
+    Bytes cipher;
+    ASSERT_EQ(call(X_Encrypt, XCIPHER_BLOCK16, plain, cipher), 0);
+    Bytes back;
+    ASSERT_EQ(call(X_Decrypt, XCIPHER_BLOCK16, cipher, back), 0);
+    ASSERT_EQ(stream(true, XCIPHER_SSF33, plain, {50}).size(), 112u);
+    Bytes out(96);
+    uint32_t length = 0;
+    ASSERT_EQ(X_DecryptNoPad_CBC(device(), XCIPHER_SM1, kKey16.data(), 16, kIv.data(),
+                                 cipher.data(), 96, out.data(), &length),
+              0);
+
+    std::string all;
+    for (const std::string& line : token().traceLines()) all += line + "\n";
+    // The key, and every block of the plain text, visible only with the option.
+    EXPECT_EQ(all.find(hexOf(kKey16)) != std::string::npos, shown);
+    for (size_t at = 0; at < plain.size(); at += 16) {
+        EXPECT_EQ(all.find(hexOf(slice(plain, at, 16))) != std::string::npos, shown) << at;
+    }
+    // Cipher text and initial values are no secrets.
+    EXPECT_NE(all.find(hexOf(slice(cipher, 0, 16))), std::string::npos);
+    EXPECT_NE(all.find("80C6000310" + hexOf(kIv)), std::string::npos);
+    if (!shown) {
+        EXPECT_NE(all.find("> 80C6000210" + std::string(32, '*') + "\n"), std::string::npos);
+        EXPECT_NE(all.find("> 80C6000070" + std::string(224, '*') + "\n"), std::string::npos)
+            << "the padded plain text of X_Encrypt";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Trace, CipherTrace, ::testing::Values(false, true),
+                         [](const auto& testCase) { return testCase.param ? "Shown" : "Masked"; });
 
 }  // namespace
 }  // namespace wire

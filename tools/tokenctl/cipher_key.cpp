@@ -105,13 +105,22 @@ std::optional<SecretBuffer> readCipherKey(const KeySource& source, size_t length
     if (const char* value = std::getenv(kCipherKeyVariable)) {
         return ofLength(fromHexText(value), length, "key", "in TOKEN_CIPHER_KEY");
     }
-    auto typed = platform::readSecret("Key (" + std::to_string(length) + " bytes in hex): ");
-    if (!typed) {
-        std::cerr << "tokenctl: no key: give --key-file, or set " << kCipherKeyVariable << "\n";
-        return std::nullopt;
+    platform::SecretText typed;
+    switch (platform::readSecret("Key (" + std::to_string(length) + " bytes in hex): ", typed)) {
+        case platform::SecretRead::Read:
+            break;
+        case platform::SecretRead::NoTerminal:
+            std::cerr << "tokenctl: no key: give --key-file, or set " << kCipherKeyVariable
+                      << "\n";
+            return std::nullopt;
+        case platform::SecretRead::TooLong:
+            std::cerr << "tokenctl: the key typed is too long\n";
+            return std::nullopt;
+        case platform::SecretRead::Ended:
+            std::cerr << "tokenctl: the input ended before the key was complete\n";
+            return std::nullopt;
     }
-    auto key = fromHexText(*typed);
-    wipeString(*typed);
+    auto key = fromHexText(typed.view());
     return ofLength(std::move(key), length, "key", "typed");
 }
 

@@ -34,6 +34,10 @@ std::uint32_t CommandContext::maxBlock() const {
     return overrides_.maxBlock.value_or(state_.identity.maxBlock);
 }
 
+bool CommandContext::answersLargestBlock() const {
+    return overrides_.largestBlockQuery.value_or(state_.identity.largestBlockQuery);
+}
+
 void CommandContext::requireAccess(Access access) {
     const Verified& verified = session_.applicationState();
     switch (access) {

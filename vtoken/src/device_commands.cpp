@@ -48,6 +48,7 @@ Reply serialNumber(CommandContext& context, const Apdu& apdu) {
 }
 
 Reply maxBlock(CommandContext& context, const Apdu& apdu) {
+    if (!context.answersLargestBlock()) refuse(sw::kInsNotSupported);
     checkFixedRead(apdu, 4);
     const std::uint32_t value = context.maxBlock();
     return Reply{Bytes{static_cast<std::uint8_t>(value >> 24),

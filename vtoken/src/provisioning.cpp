@@ -88,6 +88,7 @@ TokenState provision(const ProvisionOptions& options) {
     state.identity.serial = options.serial;
     state.identity.generation = options.generation;
     state.identity.maxBlock = options.maxBlock;
+    state.identity.largestBlockQuery = options.largestBlockQuery;
     state.identity.pinCounterCommand = options.pinCounterCommand;
     state.identity.capacity = options.capacity;
 

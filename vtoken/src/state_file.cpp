@@ -21,6 +21,9 @@ constexpr std::uint32_t kOldestVersion = 1;
 constexpr std::size_t kDigestLength = 32;
 constexpr std::size_t kHeaderLength = 8 + 4 + 4;
 constexpr std::uint16_t kNoParent = 0xFFFF;
+// The identity's flags byte.
+constexpr std::uint8_t kFlagCounterCommand = 0x01;
+constexpr std::uint8_t kFlagNoLargestBlockQuery = 0x02;
 
 std::array<std::uint8_t, kDigestLength> sha256(ByteView bytes) {
     std::array<std::uint8_t, kDigestLength> digest{};
@@ -129,7 +132,8 @@ SecretBytes encodePayload(const TokenState& state) {
     w.raw(id.serial);
     w.u8(id.generation);
     w.u32(id.maxBlock);
-    w.u8(id.pinCounterCommand ? 1 : 0);
+    w.u8(static_cast<std::uint8_t>((id.pinCounterCommand ? kFlagCounterCommand : 0) |
+                                   (id.largestBlockQuery ? 0 : kFlagNoLargestBlockQuery)));
     w.u32(id.capacity);
 
     const auto& nodes = state.files.nodes();
@@ -169,7 +173,9 @@ TokenState decodePayload(ByteView payload, std::uint32_t version) {
     id.generation = r.u8();
     if (id.generation != 1 && id.generation != 2) throw StateFileError("bad generation");
     id.maxBlock = r.u32();
-    id.pinCounterCommand = r.u8() != 0;
+    const std::uint8_t flags = r.u8();
+    id.pinCounterCommand = (flags & kFlagCounterCommand) != 0;
+    id.largestBlockQuery = (flags & kFlagNoLargestBlockQuery) == 0;
     id.capacity = r.u32();
 
     const std::uint32_t count = r.u32();

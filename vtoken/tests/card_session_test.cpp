@@ -131,6 +131,16 @@ TEST_F(CardSessionTest, OverridesAndClear) {
     apply("clear");
     EXPECT_EQ(exchange("BFC0000004").reply, hex("00000400 9000"));
     EXPECT_EQ(exchange("BFC800000F").reply[3], 0x02);
+    // A token that reports 0, and one without the query.
+    apply("max-block 0");
+    EXPECT_EQ(exchange("BFC0000004").reply, hex("00000000 9000"));
+    apply("max-block none");
+    EXPECT_EQ(exchange("BFC0000004").reply, hex("6D00"));
+    apply("max-block 8192");
+    EXPECT_EQ(exchange("BFC0000004").reply, hex("00002000 9000"));
+    apply("max-block none");
+    apply("clear");
+    EXPECT_EQ(exchange("BFC0000004").reply, hex("00000400 9000"));
 }
 
 }  // namespace

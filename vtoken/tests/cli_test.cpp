@@ -106,6 +106,11 @@ TEST_F(CliTest, InitTakesPinsFromTheEnvironmentAndShowHidesThem) {
     }
     EXPECT_EQ(show.out.find("24681357"), std::string::npos);
 
+    // A token without the largest-block query, kept across a restart.
+    const std::string other = (dir_ / "no-query").string();
+    ASSERT_EQ(run({"init", other, "--max-block", "none"}, {}).exitCode, 0);
+    EXPECT_NE(run({"show", other}).out.find("max block: none (no query)"), std::string::npos);
+
     Token token(loadStateFile(state()));
     ASSERT_EQ(testing::statusOf(token.transmit(testing::hex("00A4000002DDF1"))), sw::kSuccess);
     const Bytes reply = token.transmit(testing::hex("0084000008"));
@@ -128,6 +133,7 @@ TEST_F(CliTest, RefusesBadArgumentsWithAMessage) {
         {{"init", state(), "--serial", "0102"}, {}, "--serial"},
         {{"init", state(), "--generation", "3"}, {}, "--generation"},
         {{"init", state(), "--capacity", "70000"}, {}, "--capacity"},
+        {{"init", state(), "--max-block", "many"}, {}, "--max-block"},
         {{"init", state()}, {"VTOKEN_USER_PIN=12345678901234567"}, "user PIN"},
         {{"init", state(), "--bogus"}, {}, "unknown option"},
         {{"run", state()}, {}, "--vpcd"},

@@ -26,6 +26,9 @@ TEST(ControlRequest, ParsesEveryRequest) {
               2048u);
     // A token that reports 0 makes the host fall back to the short form.
     EXPECT_EQ(std::get<control::SetMaxBlock>(parseControlRequest("max-block 0")).maxBlock, 0u);
+    // A token without the query.
+    EXPECT_EQ(std::get<control::SetMaxBlock>(parseControlRequest("max-block none")).maxBlock,
+              std::nullopt);
     EXPECT_EQ(std::get<control::DropAfter>(parseControlRequest("drop-after 00b0")).prefix, "00B0");
     EXPECT_EQ(std::get<control::DropAfter>(parseControlRequest("drop-after 00b0")).at, 1u);
 

@@ -43,6 +43,10 @@ TEST_F(DeviceTest, SerialAndMaxBlock) {
     EXPECT_EQ(data("BFC0000004"), hex("00000400"));
     token().overrides().maxBlock = 0x12345;
     EXPECT_EQ(data("BFC0000004"), hex("00012345"));
+    ProvisionOptions options = testing::defaultOptions();
+    options.largestBlockQuery = false;
+    remake(options);
+    EXPECT_EQ(sw("BFC0000004"), sw::kInsNotSupported);
 }
 
 TEST_F(DeviceTest, FixedReadsWithWrongLe) {

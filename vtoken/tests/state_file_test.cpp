@@ -47,6 +47,7 @@ TEST(StateFile, RoundTripKeepsEverything) {
     ProvisionOptions options = testing::defaultOptions();
     options.generation = 1;
     options.maxBlock = 4096;
+    options.largestBlockQuery = false;
     options.pinCounterCommand = false;
     options.capacity = 5000;
     options.label = "label";
@@ -57,6 +58,7 @@ TEST(StateFile, RoundTripKeepsEverything) {
     EXPECT_EQ(encodeState(decoded), encoded);
     EXPECT_EQ(decoded.identity.generation, 1);
     EXPECT_EQ(decoded.identity.maxBlock, 4096u);
+    EXPECT_FALSE(decoded.identity.largestBlockQuery);
     EXPECT_FALSE(decoded.identity.pinCounterCommand);
     EXPECT_EQ(decoded.identity.capacity, 5000u);
     EXPECT_EQ(labelOf(decoded), "label");

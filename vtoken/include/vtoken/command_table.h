@@ -24,6 +24,7 @@ struct Reply {
 struct RuntimeOverrides {
     std::optional<std::uint8_t> generation;
     std::optional<std::uint32_t> maxBlock;
+    std::optional<bool> largestBlockQuery;
 };
 
 // Which bytes of a command and of its reply carry secrets: PIN key records, authentication
@@ -59,6 +60,8 @@ class CommandContext {
 
     std::uint8_t generation() const;
     std::uint32_t maxBlock() const;
+    // False for a token without the largest-block query.
+    bool answersLargestBlock() const;
 
     void markChanged() { changed_ = true; }
     bool changed() const { return changed_; }

@@ -24,7 +24,7 @@ struct SetGeneration {
     std::uint8_t generation;
 };
 struct SetMaxBlock {
-    std::uint32_t maxBlock;
+    std::optional<std::uint32_t> maxBlock;  // nothing: the token does not answer the query
 };
 struct DropAfter {
     std::string prefix;

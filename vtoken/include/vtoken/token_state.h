@@ -24,6 +24,8 @@ struct DeviceIdentity {
     std::array<std::uint8_t, kSerialLength> serial{};
     std::uint8_t generation = 2;
     std::uint32_t maxBlock = 1024;
+    // A token without the largest-block query answers BF C0 with 6D00.
+    bool largestBlockQuery = true;
     // Older tokens lack BF 20 and leave counter resets to the host.
     bool pinCounterCommand = true;
     std::uint32_t capacity = 32768;
@@ -67,6 +69,7 @@ struct ProvisionOptions {
     std::string label = "Tarvex Virtual Token";
     std::uint8_t generation = 2;
     std::uint32_t maxBlock = 1024;
+    bool largestBlockQuery = true;
     bool pinCounterCommand = true;
     std::uint32_t capacity = 32768;
     Bytes userPin;

@@ -37,7 +37,8 @@ void CardSession::apply(const ControlRequest& request) {
             } else if constexpr (std::is_same_v<R, control::SetGeneration>) {
                 token_.overrides().generation = r.generation;
             } else if constexpr (std::is_same_v<R, control::SetMaxBlock>) {
-                token_.overrides().maxBlock = r.maxBlock;
+                if (r.maxBlock) token_.overrides().maxBlock = *r.maxBlock;
+                token_.overrides().largestBlockQuery = r.maxBlock.has_value();
             } else if constexpr (std::is_same_v<R, control::DropAfter>) {
                 faults_.dropAfter(r.prefix, r.at);
             } else if constexpr (std::is_same_v<R, control::Clear>) {

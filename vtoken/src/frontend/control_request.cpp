@@ -104,6 +104,7 @@ ControlRequest parseControlRequest(std::string_view line) {
     }
     if (verb == "max-block") {
         expectCount(w, 2, 2);
+        if (w[1] == "none") return control::SetMaxBlock{std::nullopt};
         return control::SetMaxBlock{
             static_cast<std::uint32_t>(number(w[1], 0, 0xFFFFFFFF, "max-block"))};
     }

@@ -22,7 +22,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: vtoken init STATE_FILE [--serial HEX20] [--label TEXT] [--generation 1|2]\n"
-    "                  [--max-block N] [--no-pin-counter-command] [--capacity BYTES]\n"
+    "                  [--max-block N|none] [--no-pin-counter-command] [--capacity BYTES]\n"
     "       vtoken run STATE_FILE (--vpcd HOST:PORT | --serve FRAMER:LINK:ADDRESS)...\n"
     "                  [--trace FILE [--show-secrets]] [--control SOCKET_PATH]\n"
     "                  [--fault SPEC]... [--no-sync] [--rsa-key-pool FILE]\n"
@@ -95,8 +95,12 @@ int init(std::span<const std::string_view> args, std::ostream& out) {
             options.generation =
                 static_cast<std::uint8_t>(parseNumber(opts.value(option), 1, 2, option));
         } else if (option == "--max-block") {
-            options.maxBlock =
-                static_cast<std::uint32_t>(parseNumber(opts.value(option), 1, 0xFFFFFFFF, option));
+            const std::string_view value = opts.value(option);
+            options.largestBlockQuery = value != "none";
+            if (options.largestBlockQuery) {
+                options.maxBlock =
+                    static_cast<std::uint32_t>(parseNumber(value, 0, 0xFFFFFFFF, option));
+            }
         } else if (option == "--no-pin-counter-command") {
             options.pinCounterCommand = false;
         } else if (option == "--capacity") {
@@ -144,7 +148,9 @@ int show(std::span<const std::string_view> args, std::ostream& out) {
     out << "serial: " << lowerHex(id.serial) << "\n"
         << "label: " << labelOf(state) << "\n"
         << "generation: " << int(id.generation) << "\n"
-        << "max block: " << id.maxBlock << "\n"
+        << "max block: "
+        << (id.largestBlockQuery ? std::to_string(id.maxBlock) : std::string("none (no query)"))
+        << "\n"
         << "pin counter command: " << (id.pinCounterCommand ? "yes" : "no") << "\n"
         << "capacity: " << id.capacity << "\n"
         << "free: " << (id.capacity > used ? id.capacity - used : 0) << "\n";
