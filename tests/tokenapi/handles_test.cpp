@@ -161,6 +161,13 @@ class ThreadsOnOneHandle : public ::testing::Test {
     }
     void waitUntilInside() { inside_.get_future().wait(); }
     void release() { release_.set_value(); }
+    // Ready to hold another exchange.
+    void resetHold() {
+        s.duringExchange = nullptr;
+        held_ = false;
+        inside_ = {};
+        release_ = {};
+    }
 
     PrivateLocks locks;
     replay::Script& s = replay::script();
@@ -240,6 +247,61 @@ TEST_F(ThreadsOnOneHandle, HandlesOfTheWrongTypeAreRefused) {
     EXPECT_EQ(s.disconnects, 0);
     EXPECT_TRUE(s.sent.empty());
     EXPECT_EQ(X_CloseContainer(device, container), 0);
+}
+
+// Two threads on one cipher session take turns: a Final waits for the running Update, then
+// sends the blocks that Update held back, and the session is gone. A disconnect waits for the
+// session's running call, then releases the session with the device.
+TEST_F(ThreadsOnOneHandle, CipherSessionCallsTakeTurnsAndGoWithTheirDevice) {
+    const std::vector<uint8_t> key(16, 0x4B);
+    const std::vector<uint8_t> query = {0x00, 0x00, 0x00, 0x00};  // short form
+    for (bool disconnectMeanwhile : {false, true}) {
+        SCOPED_TRACE(disconnectMeanwhile ? "disconnect" : "final");
+        CipherSession* session = nullptr;
+        s.replies = {{0x9000}};
+        ASSERT_EQ(X_EncryptInit(device, &session, XCIPHER_BLOCK16, key.data(), 16), 0);
+        s.replies = {{0x9000, query},
+                     {0x9000, std::vector<uint8_t>(32, 0x01)},
+                     {0x9000, query},
+                     {0x9000, std::vector<uint8_t>(16, 0x02)}};
+        s.sent.clear();
+        holdNextExchange();
+        const std::vector<uint8_t> data(40, 0x33);
+        std::vector<uint8_t> out(64);
+        std::vector<uint8_t> last(32);
+        uint32_t outLength = 0;
+        uint32_t lastLength = 0;
+        auto update = std::async(std::launch::async, [&] {
+            return X_EncryptUpdate(device, session, data.data(), 40, out.data(), &outLength);
+        });
+        waitUntilInside();
+        std::atomic<bool> done{false};
+        auto other = std::async(std::launch::async, [&] {
+            const int32_t r = disconnectMeanwhile
+                                  ? X_DisConnectDEV(device)
+                                  : X_EncryptFinal(device, session, last.data(), &lastLength);
+            done = true;
+            return r;
+        });
+        std::this_thread::sleep_for(kSettle);
+        EXPECT_FALSE(done) << "the other call did not wait for the running Update";
+        release();
+        EXPECT_EQ(update.get(), 0);
+        EXPECT_EQ(outLength, 32u);
+        EXPECT_EQ(other.get(), 0);
+        if (disconnectMeanwhile) {
+            EXPECT_EQ(s.sent.size(), 2u) << "nothing more went to the token";
+            ASSERT_EQ(X_ConnectDEV(&device, 0), 0);
+        } else {
+            EXPECT_EQ(lastLength, 16u);
+            EXPECT_EQ(s.sent.size(), 4u);
+        }
+        // Either way the session is gone, and refused without reaching the transport.
+        s.sent.clear();
+        EXPECT_EQ(X_EncryptFinal(device, session, last.data(), &lastLength), XR_BAD_PARAMETER);
+        EXPECT_TRUE(s.sent.empty());
+        resetHold();
+    }
 }
 
 }  // namespace

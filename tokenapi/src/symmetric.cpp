@@ -31,23 +31,29 @@ ByteView bytesOf(const uint8_t* p, size_t n) {
     return n == 0 ? ByteView{} : ByteView(p, n);
 }
 
-// The required pointers of a data call: a missing one is a missing object pointer.
-bool pointersGiven(const uint8_t* key, const uint8_t* data, uint32_t length, const uint8_t* output,
-                   const uint32_t* outputLength) {
-    return key != nullptr && outputLength != nullptr &&
-           (length == 0 || (data != nullptr && output != nullptr));
+// The argument checks of a one-shot call, in their order: the identifier (0x30005), the key
+// length (0x30006), the data length (0x30007), then missing pointers (0x10003).
+int32_t oneShotArguments(int32_t algorithmCheck, bool lengthFits, const uint8_t* key,
+                         const uint8_t* data, uint32_t length, const uint8_t* output,
+                         const uint32_t* outputLength) {
+    if (algorithmCheck != 0) return algorithmCheck;
+    if (!lengthFits) return XR_BAD_DATA_LENGTH;
+    const bool given = key != nullptr && outputLength != nullptr &&
+                       (length == 0 || (data != nullptr && output != nullptr));
+    return given ? 0 : XR_BAD_HANDLE;
 }
 
 int32_t noPad(DeviceHandle* device, CipherDirection direction, uint32_t identifier,
               const uint8_t* key, uint32_t keyLength, const uint8_t* data, uint32_t length,
               uint8_t* output, uint32_t* outputLength) {
-    if (int32_t r = checkAlgorithmAndKey(identifier, keyLength); r != 0) return r;
-    const Algorithm& algorithm = *findAlgorithm(identifier);
-    if (length % algorithm.blockLength != 0) return XR_BAD_DATA_LENGTH;
-    if (!pointersGiven(key, data, length, output, outputLength)) return XR_BAD_HANDLE;
-    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
+    const Algorithm* algorithm = findAlgorithm(identifier);
+    const int32_t arguments =
+        oneShotArguments(checkAlgorithmAndKey(identifier, keyLength),
+                         algorithm != nullptr && length % algorithm->blockLength == 0, key, data,
+                         length, output, outputLength);
+    return runDeviceOp(device, {.arguments = arguments}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
-        if (int32_t r = loadKey(s, algorithm, ByteView(key, keyLength)); r != 0) return r;
+        if (int32_t r = loadKey(s, *algorithm, ByteView(key, keyLength)); r != 0) return r;
         const Joined input{bytesOf(data, length), {}};
         if (int32_t r = processChunks(s, direction, input, {output, length}); r != 0) return r;
         *outputLength = length;
@@ -59,13 +65,16 @@ int32_t noPadCbc(DeviceHandle* device, CipherDirection direction, uint32_t ident
                  const uint8_t* key, uint32_t keyLength, const uint8_t* initialValue,
                  const uint8_t* data, uint32_t length, uint8_t* output, uint32_t* outputLength) {
     const Algorithm* algorithm = findAlgorithm(identifier);
-    if (algorithm == nullptr || !algorithm->cbc) return XR_BAD_ALGORITHM;
-    if (keyLength != kCbcBlockLength) return XR_BAD_KEY_LENGTH;
-    if (length % kCbcBlockLength != 0) return XR_BAD_DATA_LENGTH;
-    if (!pointersGiven(key, data, length, output, outputLength) || initialValue == nullptr) {
-        return XR_BAD_HANDLE;
+    int32_t algorithmCheck = 0;
+    if (algorithm == nullptr || !algorithm->cbc) {
+        algorithmCheck = XR_BAD_ALGORITHM;
+    } else if (keyLength != kCbcBlockLength) {
+        algorithmCheck = XR_BAD_KEY_LENGTH;
     }
-    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
+    int32_t arguments = oneShotArguments(algorithmCheck, length % kCbcBlockLength == 0, key, data,
+                                         length, output, outputLength);
+    if (arguments == 0 && initialValue == nullptr) arguments = XR_BAD_HANDLE;
+    return runDeviceOp(device, {.arguments = arguments}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
         if (int32_t r = loadKey(s, *algorithm, ByteView(key, keyLength)); r != 0) return r;
         const ByteView iv(initialValue, kCbcBlockLength);
@@ -78,148 +87,138 @@ int32_t noPadCbc(DeviceHandle* device, CipherDirection direction, uint32_t ident
     });
 }
 
-// The checks every session call starts with: a live session (0x50002), the output length
-// pointer and a usable device handle (0x10003), the device the session was made on (0x50002).
-struct SessionCall {
-    SessionLease lease;
-    int32_t result = 0;
-};
-SessionCall openSessionCall(DeviceHandle* device, CipherSession* session,
-                            const uint32_t* outputLength) {
-    SessionCall call{leaseSession(session)};
-    if (!call.lease) {
-        call.result = XR_BAD_PARAMETER;
-    } else if (outputLength == nullptr || !usable(device)) {
-        call.result = XR_BAD_HANDLE;
-    } else if (call.lease->device != device) {
-        // Another device's token does not hold this session's key.
-        call.result = XR_BAD_PARAMETER;
-    }
-    return call;
+// A session call: the device handle leased for the whole call, then the session, leased
+// exclusively so that two threads on one session take turns (0x50002 when it is not a live
+// session of this device). `work` sets `done` when the session is done with; it is then
+// released by this call, and the record goes when the call lets go of it.
+template <class Work>
+int32_t sessionCall(DeviceHandle* device, CipherSession* session, int32_t arguments, Work&& work) {
+    auto onTurn = [&](DeviceHandle& d) -> int32_t {
+        SessionLease lease = leaseSession(session);
+        if (!lease || lease->device != &d) return XR_BAD_PARAMETER;
+        bool done = false;
+        const int32_t r = work(d, *lease, done);
+        // Only a normal return lets the session go: an exception out of `work` leaves it as it
+        // stood, to be finalised again.
+        if (done) releaseSession(lease);
+        return r;
+    };
+    return runHandleCall(device, LostDevice::Refused, {.arguments = arguments}, onTurn);
 }
 
 int32_t update(DeviceHandle* device, CipherSession* session, CipherDirection direction,
                const uint8_t* data, uint32_t length, uint8_t* output, uint32_t* outputLength) {
-    return noThrow([&]() -> int32_t {
-        SessionCall call = openSessionCall(device, session, outputLength);
-        if (call.result != 0) return call.result;
-        CipherSession& state = *call.lease;
-        if (length == 0) {
-            *outputLength = 0;
-            return 0;
-        }
-        if (data == nullptr || output == nullptr) return XR_BAD_HANDLE;
-        if (state.broken != 0) return state.broken;
-        return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
-            if (!holdsKeyRegister(device, session)) {
-                state.broken = XR_KEY_UNAVAILABLE;
-                return state.broken;
-            }
-            const size_t b = state.algorithm->blockLength;
-            const size_t total = state.heldCount + length;
-            const size_t keep = total % b == 0 ? b : total % b;
-            const size_t send = total - keep;
-            // T = held bytes then the data; its last `keep` bytes are held back.
-            std::array<uint8_t, kMaxBlockLength> before{};
-            crypto::WipeGuard wipeBefore(before);
-            std::copy_n(state.held.begin(), state.heldCount, before.begin());
-            const Joined t{ByteView(before.data(), state.heldCount), ByteView(data, length)};
-            // The stream counts as broken until the chunks are through: an exception on the
-            // way must not leave a session that goes on as if nothing was lost.
-            state.broken = XR_TRANSPORT;
-            t.copy(send, std::span(state.held.data(), keep));
-            state.heldCount = keep;
-            if (send == 0) {
-                state.broken = 0;
+    const bool given =
+        outputLength != nullptr && (length == 0 || (data != nullptr && output != nullptr));
+    return sessionCall(
+        device, session, given ? 0 : XR_BAD_HANDLE,
+        [&](DeviceHandle& d, CipherSession& state, bool& done) -> int32_t {
+            // Nothing to do: no lock, no command.
+            if (length == 0) {
                 *outputLength = 0;
                 return 0;
             }
-            const Joined sent{t.first, t.second.first(send - t.first.size())};
-            state.broken = processChunks(s, direction, sent, {output, send});
             if (state.broken != 0) return state.broken;
-            *outputLength = static_cast<uint32_t>(send);
-            return 0;
+            return runLeasedOp(d, {}, [&](LockedDevice& s) -> int32_t {
+                if (!holdsKeyRegister(device, session)) return state.broken = XR_KEY_UNAVAILABLE;
+                const size_t b = state.algorithm->blockLength;
+                const size_t total = state.heldCount + length;
+                const size_t keep = total % b == 0 ? b : total % b;
+                const size_t send = total - keep;
+                // T = held bytes then the data; its last `keep` bytes are held back.
+                std::array<uint8_t, kMaxBlockLength> before{};
+                crypto::WipeGuard wipeBefore(before);
+                std::copy_n(state.held.begin(), state.heldCount, before.begin());
+                const Joined t{ByteView(before.data(), state.heldCount), ByteView(data, length)};
+                // The stream counts as broken until the chunks are through: an exception on the
+                // way must not leave a session that goes on as if nothing was lost.
+                state.broken = XR_TRANSPORT;
+                t.copy(send, std::span(state.held.data(), keep));
+                state.heldCount = keep;
+                if (send != 0) {
+                    const Joined sent{t.first, t.second.first(send - t.first.size())};
+                    state.broken = processChunks(s, direction, sent, {output, send});
+                    if (state.broken != 0) return state.broken;
+                }
+                state.broken = 0;
+                *outputLength = static_cast<uint32_t>(send);
+                return 0;
+            });
         });
-    });
+}
+
+// A broken stream ends at its next Final, which releases the session and gives the result
+// that broke it.
+int32_t finishBroken(const CipherSession& state, bool& done) {
+    done = true;
+    return state.broken;
 }
 
 int32_t encryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* output,
                      uint32_t* outputLength) {
-    return noThrow([&]() -> int32_t {
-        SessionCall call = openSessionCall(device, session, outputLength);
-        if (call.result != 0) return call.result;
-        CipherSession& state = *call.lease;
-        if (output == nullptr) return XR_BAD_HANDLE;
-        if (state.broken != 0) {
-            const int32_t broken = state.broken;
-            releaseSession(call.lease);
-            return broken;
-        }
-        const size_t b = state.algorithm->blockLength;
-        const size_t h = state.heldCount;
-        // With nothing held the message was empty; it still gets its block of padding, as
-        // X_Encrypt gives it, so that every decryption can find one.
-        const size_t p = h == b ? b : b - h;
-        std::array<uint8_t, kMaxBlockLength> padding{};
-        std::fill_n(padding.begin(), p, static_cast<uint8_t>(p));
-        const int32_t result = runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
-            if (!holdsKeyRegister(device, session)) {
-                state.broken = XR_KEY_UNAVAILABLE;
-                return state.broken;
-            }
-            const Joined blocks{ByteView(state.held.data(), h), ByteView(padding.data(), p)};
-            if (int32_t r = processChunks(s, CipherDirection::Encrypt, blocks, {output, h + p});
-                r != 0) {
-                return r;
-            }
-            *outputLength = static_cast<uint32_t>(h + p);
-            return 0;
+    const bool given = output != nullptr && outputLength != nullptr;
+    return sessionCall(
+        device, session, given ? 0 : XR_BAD_HANDLE,
+        [&](DeviceHandle& d, CipherSession& state, bool& done) -> int32_t {
+            if (state.broken != 0) return finishBroken(state, done);
+            const size_t b = state.algorithm->blockLength;
+            const size_t h = state.heldCount;
+            // With nothing held the message was empty; it still gets its block of padding, as
+            // X_Encrypt gives it, so that every decryption can find one.
+            const size_t p = h == b ? b : b - h;
+            std::array<uint8_t, kMaxBlockLength> padding{};
+            std::fill_n(padding.begin(), p, static_cast<uint8_t>(p));
+            return runLeasedOp(d, {}, [&](LockedDevice& s) -> int32_t {
+                if (!holdsKeyRegister(device, session)) {
+                    state.broken = XR_KEY_UNAVAILABLE;
+                    return finishBroken(state, done);
+                }
+                const Joined blocks{ByteView(state.held.data(), h), ByteView(padding.data(), p)};
+                if (int32_t r = processChunks(s, CipherDirection::Encrypt, blocks, {output, h + p});
+                    r != 0) {
+                    return r;  // the same blocks can be sent again: the session stays
+                }
+                *outputLength = static_cast<uint32_t>(h + p);
+                done = true;
+                return 0;
+            });
         });
-        if (result == 0 || state.broken != 0) releaseSession(call.lease);
-        return result;
-    });
 }
 
 int32_t decryptFinal(DeviceHandle* device, CipherSession* session, uint8_t* output,
                      uint32_t* outputLength) {
-    return noThrow([&]() -> int32_t {
-        SessionCall call = openSessionCall(device, session, outputLength);
-        if (call.result != 0) return call.result;
-        CipherSession& state = *call.lease;
-        if (state.broken != 0) {
-            const int32_t broken = state.broken;
-            releaseSession(call.lease);
-            return broken;
-        }
-        if (state.heldCount == 0) {
-            *outputLength = 0;
-            releaseSession(call.lease);
-            return 0;
-        }
-        const size_t b = state.algorithm->blockLength;
-        if (state.heldCount != b) return XR_BAD_DATA_LENGTH;
-        if (output == nullptr) return XR_BAD_HANDLE;
-        const int32_t result = runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
-            if (!holdsKeyRegister(device, session)) {
-                state.broken = XR_KEY_UNAVAILABLE;
-                return state.broken;
-            }
-            std::array<uint8_t, kMaxBlockLength> plain{};
-            crypto::WipeGuard wipePlain(plain);
-            const Joined block{ByteView(state.held.data(), b), {}};
-            if (int32_t r = processChunks(s, CipherDirection::Decrypt, block, {plain.data(), b});
-                r != 0) {
-                return r;
-            }
-            const auto p = paddingOf(std::span(plain.data(), b));
-            if (!p) return XR_BAD_PADDING;
-            std::copy_n(plain.begin(), b - *p, output);
-            *outputLength = static_cast<uint32_t>(b - *p);
-            return 0;
-        });
-        if (result == 0 || state.broken != 0) releaseSession(call.lease);
-        return result;
-    });
+    const bool given = output != nullptr && outputLength != nullptr;
+    return sessionCall(device, session, given ? 0 : XR_BAD_HANDLE,
+                       [&](DeviceHandle& d, CipherSession& state, bool& done) -> int32_t {
+                           if (state.broken != 0) return finishBroken(state, done);
+                           if (state.heldCount == 0) {
+                               *outputLength = 0;
+                               done = true;
+                               return 0;
+                           }
+                           const size_t b = state.algorithm->blockLength;
+                           if (state.heldCount != b) return XR_BAD_DATA_LENGTH;
+                           return runLeasedOp(d, {}, [&](LockedDevice& s) -> int32_t {
+                               if (!holdsKeyRegister(device, session)) {
+                                   state.broken = XR_KEY_UNAVAILABLE;
+                                   return finishBroken(state, done);
+                               }
+                               std::array<uint8_t, kMaxBlockLength> plain{};
+                               crypto::WipeGuard wipePlain(plain);
+                               const Joined block{ByteView(state.held.data(), b), {}};
+                               if (int32_t r = processChunks(s, CipherDirection::Decrypt, block,
+                                                             {plain.data(), b});
+                                   r != 0) {
+                                   return r;
+                               }
+                               const auto p = paddingOf(std::span(plain.data(), b));
+                               if (!p) return XR_BAD_PADDING;
+                               std::copy_n(plain.begin(), b - *p, output);
+                               *outputLength = static_cast<uint32_t>(b - *p);
+                               done = true;
+                               return 0;
+                           });
+                       });
 }
 
 }  // namespace
@@ -228,19 +227,18 @@ extern "C" {
 
 XAPI X_Encrypt(DeviceHandle* device, uint32_t algorithm, const uint8_t* key, uint32_t keyLength,
                const uint8_t* data, uint32_t length, uint8_t* output, uint32_t* outputLength) {
-    if (int32_t r = checkAlgorithmAndKey(algorithm, keyLength); r != 0) return r;
-    const Algorithm& a = *findAlgorithm(algorithm);
-    const size_t p = padLength(length, a.blockLength);
-    if (length > std::numeric_limits<uint32_t>::max() - p) return XR_BAD_DATA_LENGTH;
-    if (key == nullptr || outputLength == nullptr || output == nullptr ||
-        (length != 0 && data == nullptr)) {
-        return XR_BAD_HANDLE;
-    }
+    const Algorithm* a = findAlgorithm(algorithm);
+    const size_t p = a != nullptr ? padLength(length, a->blockLength) : 0;
+    int32_t arguments = oneShotArguments(checkAlgorithmAndKey(algorithm, keyLength),
+                                         length <= std::numeric_limits<uint32_t>::max() - p, key,
+                                         data, length, output, outputLength);
+    // The output holds at least the padding.
+    if (arguments == 0 && output == nullptr) arguments = XR_BAD_HANDLE;
     std::array<uint8_t, kMaxBlockLength> padding{};
     std::fill_n(padding.begin(), p, static_cast<uint8_t>(p));
-    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
+    return runDeviceOp(device, {.arguments = arguments}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
-        if (int32_t r = loadKey(s, a, ByteView(key, keyLength)); r != 0) return r;
+        if (int32_t r = loadKey(s, *a, ByteView(key, keyLength)); r != 0) return r;
         const Joined padded{bytesOf(data, length), ByteView(padding.data(), p)};
         if (int32_t r = processChunks(s, CipherDirection::Encrypt, padded, {output, length + p});
             r != 0) {
@@ -253,21 +251,22 @@ XAPI X_Encrypt(DeviceHandle* device, uint32_t algorithm, const uint8_t* key, uin
 
 XAPI X_Decrypt(DeviceHandle* device, uint32_t algorithm, const uint8_t* key, uint32_t keyLength,
                const uint8_t* data, uint32_t length, uint8_t* output, uint32_t* outputLength) {
-    if (int32_t r = checkAlgorithmAndKey(algorithm, keyLength); r != 0) return r;
-    const Algorithm& a = *findAlgorithm(algorithm);
+    const Algorithm* a = findAlgorithm(algorithm);
     // Padded data is at least one block: an empty input has no padding to take off.
-    if (length == 0 || length % a.blockLength != 0) return XR_BAD_DATA_LENGTH;
-    if (!pointersGiven(key, data, length, output, outputLength)) return XR_BAD_HANDLE;
-    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
+    const int32_t arguments =
+        oneShotArguments(checkAlgorithmAndKey(algorithm, keyLength),
+                         a != nullptr && length != 0 && length % a->blockLength == 0, key, data,
+                         length, output, outputLength);
+    return runDeviceOp(device, {.arguments = arguments}, [&](LockedDevice& s) -> int32_t {
         noteKeyLoad(device, nullptr);
-        if (int32_t r = loadKey(s, a, ByteView(key, keyLength)); r != 0) return r;
+        if (int32_t r = loadKey(s, *a, ByteView(key, keyLength)); r != 0) return r;
         const std::span<uint8_t> out(output, length);
         if (int32_t r =
                 processChunks(s, CipherDirection::Decrypt, Joined{ByteView(data, length), {}}, out);
             r != 0) {
             return r;
         }
-        const auto p = paddingOf(out.last(a.blockLength));
+        const auto p = paddingOf(out.last(a->blockLength));
         if (!p) {
             // Deciphered bytes that fail the check are no result: none stays behind.
             crypto::secureWipe(out);
@@ -308,11 +307,11 @@ XAPI X_DecryptNoPad_CBC(DeviceHandle* device, uint32_t algorithm, const uint8_t*
 
 XAPI X_EncryptInit(DeviceHandle* device, CipherSession** session, uint32_t algorithm,
                    const uint8_t* key, uint32_t keyLength) {
-    if (session == nullptr) return XR_BAD_PARAMETER;
-    if (int32_t r = checkAlgorithmAndKey(algorithm, keyLength); r != 0) return r;
-    if (key == nullptr) return XR_BAD_HANDLE;
-    const Algorithm& a = *findAlgorithm(algorithm);
-    return runDeviceOp(device, {}, [&](LockedDevice& s) -> int32_t {
+    int32_t arguments =
+        session == nullptr ? XR_BAD_PARAMETER : checkAlgorithmAndKey(algorithm, keyLength);
+    if (arguments == 0 && key == nullptr) arguments = XR_BAD_HANDLE;
+    return runDeviceOp(device, {.arguments = arguments}, [&](LockedDevice& s) -> int32_t {
+        const Algorithm& a = *findAlgorithm(algorithm);
         noteKeyLoad(device, nullptr);
         if (int32_t r = loadKey(s, a, ByteView(key, keyLength)); r != 0) return r;
         *session = newSession(device, a);
