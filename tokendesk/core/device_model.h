@@ -10,6 +10,8 @@
 
 #include "item_code.h"
 
+struct DeviceHandle;
+
 namespace tokendesk {
 
 // Key specifications of a certificate's private key, as the certificate store names them.
@@ -26,6 +28,7 @@ struct ContainerEntry {
 };
 
 struct DeviceEntry {
+    DeviceHandle* handle = nullptr;  // owned by the device list while the entry is listed
     ItemCode id = 0;
     std::string label;   // bytes of X_GetDEVInfo type 0, or "未格式化设备" in code page 936
     std::string serial;  // hexadecimal text of X_GetDEVInfo type 7; empty when unread
