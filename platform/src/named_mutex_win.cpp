@@ -1,13 +1,10 @@
 // Named mutexes on Windows: kernel mutexes that every process of the machine may open,
 // low-integrity ones included.
 #include <windows.h>
-// clang-format off: aclapi.h and sddl.h need windows.h first
-#include <aclapi.h>
-#include <sddl.h>
-// clang-format on
 
 #include <string>
 
+#include "low_integrity.h"
 #include "platform/named_mutex.h"
 
 namespace platform {
@@ -42,24 +39,6 @@ class WinNamedMutex final : public NamedMutex {
     HANDLE handle_;
 };
 
-// Lets low-integrity processes (a sandboxed browser, say) open the mutex as well. Systems
-// that refuse the label still get a working mutex, so a failure is ignored.
-void applyLowIntegrityLabel(HANDLE handle) {
-    PSECURITY_DESCRIPTOR label = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;;NW;;;LW)", SDDL_REVISION_1,
-                                                                &label, nullptr)) {
-        return;
-    }
-    PACL sacl = nullptr;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    if (::GetSecurityDescriptorSacl(label, &present, &sacl, &defaulted) && present) {
-        ::SetSecurityInfo(handle, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr,
-                          nullptr, sacl);
-    }
-    ::LocalFree(label);
-}
-
 }  // namespace
 
 std::unique_ptr<NamedMutex> NamedMutex::openOrCreate(std::string_view name) {
@@ -75,7 +54,7 @@ std::unique_ptr<NamedMutex> NamedMutex::openOrCreate(std::string_view name) {
         SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), &sd, TRUE};
         handle = ::CreateMutexA(&sa, FALSE, n.c_str());
         if (handle == nullptr) return nullptr;
-        applyLowIntegrityLabel(handle);
+        detail::applyLowIntegrityLabel(handle);
     }
     return std::make_unique<WinNamedMutex>(handle);
 }
