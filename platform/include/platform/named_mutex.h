@@ -38,7 +38,7 @@ constexpr bool owns(WaitResult r) {
 }
 
 class NamedMutex {
-public:
+  public:
     // Opens the mutex of that name, creating it when it does not exist yet. Returns null
     // when it can be neither opened nor created. Names are the system's own
     // ("Global\\TOKENAPI_MUTEX"); the POSIX implementation maps them onto shared-memory names.
@@ -53,13 +53,13 @@ public:
     NamedMutex(const NamedMutex&) = delete;
     NamedMutex& operator=(const NamedMutex&) = delete;
 
-protected:
+  protected:
     NamedMutex() = default;
 };
 
 // Holds a NamedMutex for one scope: released on every path out of it.
 class NamedMutexGuard {
-public:
+  public:
     NamedMutexGuard(NamedMutex& m, std::optional<std::chrono::milliseconds> limit)
         : m_(m), result_(m.wait(limit)) {}
     ~NamedMutexGuard() {
@@ -71,7 +71,7 @@ public:
     bool owns() const { return platform::owns(result_); }
     WaitResult result() const { return result_; }
 
-private:
+  private:
     NamedMutex& m_;
     WaitResult result_;
 };
