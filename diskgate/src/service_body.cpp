@@ -45,8 +45,7 @@ bool ServiceBody::start() {
                 break;
         }
         if (diagnostics_) diagnostics_(*line);
-        std::lock_guard lock(mutex_);
-        state_ = State::Failed;
+        abandon();
         return false;
     }
     channel_ = std::move(created.channel);
@@ -70,7 +69,11 @@ void ServiceBody::run() {
         std::lock_guard lock(mutex_);
         worker = worker_.get();
     }
-    if (worker != nullptr) worker->run();
+    if (worker == nullptr) return;
+    worker->run();
+    std::lock_guard lock(mutex_);
+    state_ = State::Finished;
+    changed_.notify_all();
 }
 
 void ServiceBody::requestStop() {
@@ -79,17 +82,24 @@ void ServiceBody::requestStop() {
     if (worker_) worker_->requestStop();
 }
 
+void ServiceBody::abandon() {
+    std::lock_guard lock(mutex_);
+    state_ = State::Failed;
+    changed_.notify_all();
+}
+
+bool ServiceBody::finishedLocked() const {
+    return state_ == State::Failed || state_ == State::Finished;
+}
+
 bool ServiceBody::finished() const {
     std::lock_guard lock(mutex_);
-    switch (state_) {
-        case State::Failed:
-            return true;
-        case State::Started:
-            return worker_->finished();
-        case State::NotStarted:
-            break;
-    }
-    return false;
+    return finishedLocked();
+}
+
+bool ServiceBody::waitFinished(std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return finishedLocked(); });
 }
 
 }  // namespace diskgate

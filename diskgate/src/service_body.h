@@ -4,6 +4,8 @@
 // reports the states around it and calls requestStop from its own thread.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -28,9 +30,15 @@ class ServiceBody {
     void requestStop();
     // True once the worker has left its loop and closed every disk, or start failed.
     bool finished() const;
+    // Waits at most `limit` for finished().
+    bool waitFinished(std::chrono::milliseconds limit) const;
+    // The frame's own start-up failed before start: the body will never run, so a stop
+    // request must not wait for it.
+    void abandon();
 
   private:
-    enum class State { NotStarted, Failed, Started };
+    enum class State { NotStarted, Failed, Started, Finished };
+    bool finishedLocked() const;
 
     std::unique_ptr<DeviceIo> io_;
     DiagnosticSink diagnostics_;
@@ -38,6 +46,7 @@ class ServiceBody {
     std::unique_ptr<RequestHandler> handler_;
     // Guards the hand-over between the thread that starts the body and the one that stops it.
     mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
     State state_ = State::NotStarted;
     bool stopRequested_ = false;
     std::unique_ptr<Worker> worker_;
