@@ -33,12 +33,17 @@ bool parseNumber(std::string_view text, T& out) {
     return error == std::errc() && end == text.data() + text.size();
 }
 
-class LoopbackDisk final : public OpenDisk {
-  public:
-    explicit LoopbackDisk(std::unique_ptr<platform::TcpStream> stream)
-        : stream_(std::move(stream)) {}
+}  // namespace
 
-    Transfer passThrough(Direction direction, std::span<std::uint8_t> data) override {
+// The connection to one virtual disk. A stand-in serves one host connection at a time, as a
+// disk has one host: every handle the service opens on the disk shares it.
+class DiskConnection {
+  public:
+    explicit DiskConnection(std::unique_ptr<platform::TcpStream> stream)
+        : stream_(std::move(stream)) {}
+    bool alive() const { return stream_ != nullptr; }
+
+    Transfer passThrough(Direction direction, std::span<std::uint8_t> data) {
         if (!stream_ || data.size() > kMaxVendorTransfer) return {kErrorNotConnected, 0};
         const auto block = vendorCommandBlock(direction, static_cast<std::uint16_t>(data.size()));
         std::vector<std::uint8_t> message(block.begin(), block.end());
@@ -55,13 +60,28 @@ class LoopbackDisk final : public OpenDisk {
     }
 
   private:
-    // The stand-in went away, or broke the framing: it is gone for this handle.
+    // The stand-in went away (the card was pulled) or broke the framing: the disk is gone for
+    // every handle on this connection.
     Transfer lost() {
         stream_.reset();
         return {kErrorNotConnected, 0};
     }
 
     std::unique_ptr<platform::TcpStream> stream_;
+};
+
+namespace {
+
+class LoopbackDisk final : public OpenDisk {
+  public:
+    explicit LoopbackDisk(std::shared_ptr<DiskConnection> connection)
+        : connection_(std::move(connection)) {}
+    Transfer passThrough(Direction direction, std::span<std::uint8_t> data) override {
+        return connection_->passThrough(direction, data);
+    }
+
+  private:
+    std::shared_ptr<DiskConnection> connection_;
 };
 
 }  // namespace
@@ -117,9 +137,14 @@ PlugIn LoopbackDeviceIo::plugInOf(const DiskEntry& disk) {
 OpenResult LoopbackDeviceIo::open(const std::string& path) {
     const std::optional<VirtualDisk> found = find(path);
     if (!found) return {nullptr, kErrorFileNotFound};
-    auto stream = platform::TcpStream::connect(found->host, found->port, kIoLimit);
-    if (!stream) return {nullptr, kErrorFileNotFound};
-    return {std::make_unique<LoopbackDisk>(std::move(stream)), kSuccess};
+    std::shared_ptr<DiskConnection> connection = connections_[path].lock();
+    if (!connection || !connection->alive()) {
+        auto stream = platform::TcpStream::connect(found->host, found->port, kIoLimit);
+        if (!stream) return {nullptr, kErrorFileNotFound};
+        connection = std::make_shared<DiskConnection>(std::move(stream));
+        connections_[path] = connection;
+    }
+    return {std::make_unique<LoopbackDisk>(std::move(connection)), kSuccess};
 }
 
 std::optional<VirtualDisk> LoopbackDeviceIo::find(const std::string& path) {

@@ -9,13 +9,17 @@
 //
 // PATH is what the system would call the disk (no spaces), PLUG-IN-TIME a decimal number.
 //
-// On the wire, each pass-through is one message each way, numbers little-endian:
+// Each disk is one connection to a virtual token serving "scsi:listen:HOST:PORT", shared by
+// every handle open on it. On the wire, each pass-through is one message each way, numbers
+// little-endian:
 //   to the token:   the 10-byte vendor block, a 32-bit data length, the data (a send's bytes)
 //   to the service: the SCSI status byte, a 32-bit data length, the data (a receive's bytes)
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +43,8 @@ std::vector<VirtualDisk> parseDiskList(std::string_view text);
 // program (a service started by the service control manager has no environment of ours).
 std::filesystem::path diskListPath();
 
+class DiskConnection;
+
 class LoopbackDeviceIo final : public DeviceIo {
   public:
     explicit LoopbackDeviceIo(std::filesystem::path listPath);
@@ -50,6 +56,8 @@ class LoopbackDeviceIo final : public DeviceIo {
     std::optional<VirtualDisk> find(const std::string& path);
     std::filesystem::path listPath_;
     std::vector<VirtualDisk> disks_;
+    // One connection per disk, shared by the handles open on it; gone with the last of them.
+    std::map<std::string, std::weak_ptr<DiskConnection>> connections_;
 };
 
 }  // namespace diskgate::loopback

@@ -1,6 +1,9 @@
 // The whole road on Linux: tokenctl and the client transport in separate processes, the test
 // build of the daemon, and virtual tokens that pose as USB disks on loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "free_ports.h"
 
 namespace {
 
@@ -23,6 +27,23 @@ struct Outcome {
     int exitCode = -1;
     std::string out, err;
 };
+
+// True once something accepts connections on the port; false when `process` ended first.
+bool waitListening(int port, testbed::ChildProcess& process) {
+    for (int i = 0; i < 200; ++i) {
+        if (!process.running()) return false;
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (up) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
 
 std::string tokenPath(int n) {
     return "\\\\?\\usbstor#disk&ven_tarvex&prod_usb_key&rev_1.00#" + std::to_string(1000 + n) +
@@ -49,22 +70,31 @@ class DiskBed {
         fs::remove_all(folder_, ignored);
     }
 
-    // Starts a token with this serial; returns its number.
-    int addToken(const std::string& serial) {
+    // Starts a token with this serial, posing as a disk on a free loopback port; returns its
+    // number. `faults` go to the token's --fault options.
+    int addToken(const std::string& serial, std::vector<std::string> faults = {}) {
         const int n = static_cast<int>(tokens_.size());
         const fs::path state = folder_ / ("token" + std::to_string(n));
         Outcome init = run({VTOKEN, "init", state.string(), "--serial", serial}, {});
         EXPECT_EQ(init.exitCode, 0) << init.err;
         Token t;
-        t.process.emplace(
-            testbed::ChildProcess::spawn({{VTOKEN, "run", state.string(), "--disk", "127.0.0.1:0",
-                                           "--trace", state.string() + ".trace"},
-                                          {},
-                                          true,
-                                          state.string() + ".log"}));
-        const auto line = t.process->readLine(10s);
-        EXPECT_TRUE(line && line->rfind("disk 127.0.0.1:", 0) == 0) << line.value_or("(nothing)");
-        t.port = line ? std::stoi(line->substr(15)) : 0;
+        // A port taken between the pick and the bind makes the token exit: pick another.
+        for (int attempt = 0; attempt < 5 && !t.process; ++attempt) {
+            t.port = testbed::freePortPairs(1).front();
+            std::vector<std::string> argv = {VTOKEN,
+                                             "run",
+                                             state.string(),
+                                             "--serve",
+                                             "scsi:listen:127.0.0.1:" + std::to_string(t.port),
+                                             "--trace",
+                                             state.string() + ".trace",
+                                             "--no-sync"};
+            for (const std::string& f : faults) argv.insert(argv.end(), {"--fault", f});
+            t.process.emplace(
+                testbed::ChildProcess::spawn({argv, {}, false, state.string() + ".log"}));
+            if (!waitListening(t.port, *t.process)) t.process.reset();
+        }
+        EXPECT_TRUE(t.process) << "the virtual token did not come up";
         tokens_.push_back(std::move(t));
         return n;
     }
@@ -184,6 +214,22 @@ TEST(DiskDaemon, TokensAreNumberedInPlugInOrder) {
     const Outcome list = bed.tokenctl({"list"});
     EXPECT_NE(list.out.find("0   disk      " + kSerialB), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("1   disk      " + kSerialA), std::string::npos) << list.out;
+}
+
+TEST(DiskDaemon, DisksThatDoNotAnswerTheProbeAsATokenAreNotListed) {
+    DiskBed bed;
+    const std::string kSerialC = "c1c2c3c4c5c6c7c8c9c0";
+    // Second byte 0x2A: in the range the probe rejects.
+    bed.addToken(kSerialA, {"reply BFC800000F 012A010200040200008000140080009000"});
+    // The status word alone: two bytes.
+    bed.addToken(kSerialB, {"sw BFC800000F 9000"});
+    bed.addToken(kSerialC);
+    bed.listDisks({{0, 1}, {1, 2}, {2, 3}});
+    bed.startDaemon();
+    const Outcome list = bed.tokenctl({"list"});
+    EXPECT_EQ(list.out.find(kSerialA), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find(kSerialB), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("0   disk      " + kSerialC), std::string::npos) << list.out;
 }
 
 TEST(DiskDaemon, TwoClientsMakeFiveHundredExchangesEachAtOnce) {

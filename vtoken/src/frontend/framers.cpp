@@ -4,6 +4,7 @@
 #include <string>
 
 #include "vtoken/framer.h"
+#include "vtoken/scsi_framer.h"
 #include "vtoken/standin_framer.h"
 #include "vtoken/vpcd_framer.h"
 
@@ -19,6 +20,7 @@ struct Known {
 const Known kFramers[] = {
     {"vpcd", [] { return std::unique_ptr<Framer>(std::make_unique<VpcdFramer>()); }},
     {"sdcard", [] { return std::unique_ptr<Framer>(std::make_unique<StandinFramer>()); }},
+    {"scsi", [] { return std::unique_ptr<Framer>(std::make_unique<ScsiFramer>()); }},
 };
 
 }  // namespace
