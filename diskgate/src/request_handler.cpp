@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/secure_wipe.h"
 #include "token_io.h"
 
 namespace diskgate {
@@ -124,6 +125,8 @@ std::size_t RequestHandler::exchange(RecordView request, RecordBuffer answer) {
     store32(answer, kResultOffset, result);
     store32(answer, kAnswerLengthOffset, static_cast<std::uint32_t>(received));
     std::copy_n(response_.begin(), received, answer.begin() + kAnswerDataOffset);
+    platform::secureWipe(command_.data(), length <= kMaxCommandData ? length : 0);
+    platform::secureWipe(response_.data(), response_.size());
     return kAnswerDataOffset + received;
 }
 

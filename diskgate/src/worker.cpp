@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/secure_wipe.h"
 #include "texts.h"
 
 namespace diskgate {
@@ -44,6 +45,10 @@ void Worker::serveOne() {
                                              RecordBuffer(answer_.data(), record::kSize));
     channel_.write(0, std::span(answer_).first(used));
     channel_.signalAnswer();
+    // Commands and answers may carry PIN proofs, key material or deciphered data: the
+    // service's own copies do not outlive the request.
+    platform::secureWipe(request_.data(), request_.size());
+    platform::secureWipe(answer_.data(), used);
 }
 
 void Worker::requestStop() {

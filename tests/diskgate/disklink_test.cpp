@@ -279,6 +279,18 @@ INSTANTIATE_TEST_SUITE_P(
         Mapping{"LengthBeyondTheRecord", words({0, kMaxResponse + 1}), TRANSPORT_DEVICE_LOST, {}}),
     [](const auto& p) { return p.param.name; });
 
+TEST_F(Disklink, ExchangeLeavesNeitherCommandNorReplyInTheSharedRecord) {
+    StandInService service(twoTokens(echo));
+    TransportHandle* handle = connected();
+    Bytes reply;
+    ASSERT_EQ(send(handle, 0x77, reply), 0x9000);
+    // The request reached 21 bytes (16 and a 5-byte command), the answer 14 (8 and 6).
+    Bytes record(21);
+    service.channel().read(0, record);
+    EXPECT_EQ(Bytes(record.begin() + 4, record.end()), Bytes(17, 0));
+    HKEY_Disconnect(handle);
+}
+
 TEST_F(Disklink, RefusedBeforeAnythingIsSent) {
     StandInService service(twoTokens(echo));
     TransportHandle* handle = connected();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diskgate/request_record.h"
+#include "platform/secure_wipe.h"
 
 namespace disklink {
 namespace {
@@ -21,6 +22,20 @@ struct DiskHandle {
     std::shared_ptr<ServiceClient> client;
 };
 static_assert(offsetof(DiskHandle, record) == 0);
+
+// Bytes that may hold secrets, wiped when they go.
+class WipedBuffer {
+  public:
+    explicit WipedBuffer(std::size_t size) : bytes_(size) {}
+    ~WipedBuffer() { platform::secureWipe(bytes_.data(), bytes_.size()); }
+    WipedBuffer(const WipedBuffer&) = delete;
+    WipedBuffer& operator=(const WipedBuffer&) = delete;
+    std::uint8_t* data() { return bytes_.data(); }
+    std::span<std::uint8_t> span() { return bytes_; }
+
+  private:
+    Bytes bytes_;
+};
 
 // Process-wide: the client of the last enumeration, its token paths, and the handles that
 // are out. Enumeration and connection come from one thread at a time; exchanges may come
@@ -181,16 +196,16 @@ std::int32_t doCommand(TransportHandle* handle, const std::uint8_t* command,
         replyLength == nullptr) {
         return -1;
     }
-    // One buffer per thread: no 64 KiB allocation on every exchange.
-    thread_local Bytes r(kSize);
-    thread_local Bytes answer(kSize);
-    std::fill_n(r.begin(), kDataOffset, 0);
-    store32(r, kCommandOffset, kExchange);
-    store32(r, kArgumentOffset, static_cast<std::uint32_t>(own->record.connection));
-    store32(r, kLengthOffset, static_cast<std::uint32_t>(commandLength));
+    // Commands and replies may carry PIN proofs, key material or deciphered data: both
+    // buffers are wiped before their memory goes back (one pair per exchange; thread-local
+    // storage would be torn down in an order that crashes a DLL its host unloads).
+    WipedBuffer r(kDataOffset + static_cast<std::size_t>(commandLength));
+    WipedBuffer answer(kSize);
+    store32(r.span(), kCommandOffset, kExchange);
+    store32(r.span(), kArgumentOffset, static_cast<std::uint32_t>(own->record.connection));
+    store32(r.span(), kLengthOffset, static_cast<std::uint32_t>(commandLength));
     std::memcpy(r.data() + kDataOffset, command, static_cast<std::size_t>(commandLength));
-    const auto sent = std::span(r).first(kDataOffset + static_cast<std::size_t>(commandLength));
-    switch (own->client->call(sent, answer)) {
+    switch (own->client->call(r.span(), answer.span(), ServiceClient::Wipe::Afterwards)) {
         case ServiceClient::Outcome::Answered:
             break;
         case ServiceClient::Outcome::Locked:
@@ -200,8 +215,8 @@ std::int32_t doCommand(TransportHandle* handle, const std::uint8_t* command,
     }
     // A failed pass-through, or a handle the service no longer knows (it was restarted or
     // closed the disk): either way the device is gone for this handle.
-    if (load32(answer, kResultOffset) != kOk) return TRANSPORT_DEVICE_LOST;
-    const std::uint32_t length = load32(answer, kAnswerLengthOffset);
+    if (load32(answer.span(), kResultOffset) != kOk) return TRANSPORT_DEVICE_LOST;
+    const std::uint32_t length = load32(answer.span(), kAnswerLengthOffset);
     if (length < 2 || length > kMaxResponse) return TRANSPORT_DEVICE_LOST;
     const std::uint8_t* received = answer.data() + kAnswerDataOffset;
     const std::size_t dataLength = length - 2;

@@ -1,6 +1,8 @@
 #include "service_client.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "diskgate/channel_names.h"
 
@@ -42,7 +44,7 @@ bool ServiceClient::channelIsFree() {
 }
 
 ServiceClient::Outcome ServiceClient::Session::call(std::span<const std::uint8_t> request,
-                                                    std::span<std::uint8_t> answer) {
+                                                    std::span<std::uint8_t> answer, Wipe wipe) {
     if (!guard_.owns()) return Outcome::Locked;
     platform::ServiceChannel& channel = *client_.channel_;
     if (!client_.channelIsFree()) return Outcome::NoAnswer;
@@ -54,13 +56,23 @@ ServiceClient::Outcome ServiceClient::Session::call(std::span<const std::uint8_t
         return Outcome::NoAnswer;
     }
     channel.read(0, answer);
+    if (wipe == Wipe::Afterwards) {
+        // The answer's length says how far the reply reaches; the request may reach further.
+        const std::size_t used = std::max(
+            request.size(),
+            std::min<std::size_t>(diskgate::record::kAnswerDataOffset +
+                                      load32(answer, diskgate::record::kAnswerLengthOffset),
+                                  channel.size()));
+        const std::vector<std::uint8_t> zero(used - 4);
+        channel.write(4, zero);
+    }
     return Outcome::Answered;
 }
 
 ServiceClient::Outcome ServiceClient::call(std::span<const std::uint8_t> request,
-                                           std::span<std::uint8_t> answer) {
+                                           std::span<std::uint8_t> answer, Wipe wipe) {
     Session session(*this);
-    return session.call(request, answer);
+    return session.call(request, answer, wipe);
 }
 
 }  // namespace disklink

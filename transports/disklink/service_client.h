@@ -47,15 +47,20 @@ class ServiceClient {
     ServiceClient(std::unique_ptr<platform::ServiceChannel> channel,
                   std::unique_ptr<platform::NamedMutex> lock, Timing timing);
 
+    enum class Wipe { No, Afterwards };
+
     // Holds the client lock across several requests (an enumeration and the opens that
     // follow it), so that no other client's requests come between them.
     class Session {
       public:
         explicit Session(ServiceClient& client);
         bool locked() const { return guard_.owns(); }
-        // Sends `request` (the bytes from the start of the record) and reads `answerLength`
-        // bytes of the answer into `answer`.
-        Outcome call(std::span<const std::uint8_t> request, std::span<std::uint8_t> answer);
+        // Sends `request` (the bytes from the start of the record) and reads as many bytes of
+        // the answer as `answer` holds. With Wipe::Afterwards the record is cleared behind the
+        // command word once the answer is read: an exchange's command and reply (PIN proofs,
+        // key material, deciphered data) do not stay in memory that every process can read.
+        Outcome call(std::span<const std::uint8_t> request, std::span<std::uint8_t> answer,
+                     Wipe wipe = Wipe::No);
 
       private:
         ServiceClient& client_;
@@ -63,7 +68,8 @@ class ServiceClient {
     };
 
     // One request in a session of its own.
-    Outcome call(std::span<const std::uint8_t> request, std::span<std::uint8_t> answer);
+    Outcome call(std::span<const std::uint8_t> request, std::span<std::uint8_t> answer,
+                 Wipe wipe = Wipe::No);
 
   private:
     // Under the lock: false when an earlier request's answer is still on its way.
