@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/process.h"
-#include "platform/tcp_stream.h"
+#include "platform/loopback_stream.h"
+#include "platform/module_path.h"
 #include "vendor_command.h"
 
 namespace diskgate::loopback {
@@ -35,11 +35,11 @@ bool parseNumber(std::string_view text, T& out) {
 
 }  // namespace
 
-// The connection to one virtual disk. A stand-in serves one host connection at a time, as a
-// disk has one host: every handle the service opens on the disk shares it.
+// The connection to one virtual disk. A disk has one host, the service: every handle the
+// service opens on the disk shares the connection, and the token keeps one answer for it.
 class DiskConnection {
   public:
-    explicit DiskConnection(std::unique_ptr<platform::TcpStream> stream)
+    explicit DiskConnection(std::unique_ptr<platform::LoopbackStream> stream)
         : stream_(std::move(stream)) {}
     bool alive() const { return stream_ != nullptr; }
 
@@ -51,10 +51,14 @@ class DiskConnection {
         put32(message, sending ? static_cast<std::uint32_t>(data.size()) : 0);
         if (sending) message.insert(message.end(), data.begin(), data.end());
         std::array<std::uint8_t, 5> header{};
-        if (!stream_->sendAll(message) || !stream_->receiveExactly(header)) return lost();
+        using platform::IoResult;
+        if (stream_->sendAll(message, kIoLimit) != IoResult::Done ||
+            stream_->receiveExactly(header, kIoLimit) != IoResult::Done) {
+            return lost();
+        }
         const std::uint32_t length = get32(header.data() + 1);
         if (length > (sending ? 0 : data.size())) return lost();
-        if (!stream_->receiveExactly(data.first(length))) return lost();
+        if (stream_->receiveExactly(data.first(length), kIoLimit) != IoResult::Done) return lost();
         if (header[0] != kGoodStatus) return {kErrorIoDevice, 0};
         return {kSuccess, sending ? data.size() : length};
     }
@@ -67,7 +71,7 @@ class DiskConnection {
         return {kErrorNotConnected, 0};
     }
 
-    std::unique_ptr<platform::TcpStream> stream_;
+    std::unique_ptr<platform::LoopbackStream> stream_;
 };
 
 namespace {
@@ -112,7 +116,8 @@ std::vector<VirtualDisk> parseDiskList(std::string_view text) {
 
 std::filesystem::path diskListPath() {
     if (const char* named = std::getenv("DISKGATE_VIRTUAL_DISKS"); named && *named) return named;
-    return platform::executablePath().parent_path() / "virtual-disks.txt";
+    return platform::moduleFolder(reinterpret_cast<const void*>(&diskListPath)) /
+           "virtual-disks.txt";
 }
 
 LoopbackDeviceIo::LoopbackDeviceIo(std::filesystem::path listPath)
@@ -139,7 +144,7 @@ OpenResult LoopbackDeviceIo::open(const std::string& path) {
     if (!found) return {nullptr, kErrorFileNotFound};
     std::shared_ptr<DiskConnection> connection = connections_[path].lock();
     if (!connection || !connection->alive()) {
-        auto stream = platform::TcpStream::connect(found->host, found->port, kIoLimit);
+        auto stream = platform::LoopbackStream::connect(found->host, found->port, kIoLimit);
         if (!stream) return {nullptr, kErrorFileNotFound};
         connection = std::make_shared<DiskConnection>(std::move(stream));
         connections_[path] = connection;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "vtoken/framer.h"
 
 namespace vtoken {
@@ -27,6 +29,7 @@ class ScsiFramer : public Framer {
         answer_.clear();
     }
     Bytes receive(ByteView bytes, CardPort& card) override;
+    std::unique_ptr<Framer> another() const override { return std::make_unique<ScsiFramer>(); }
 
   private:
     // One complete message; false when the card was pulled.
