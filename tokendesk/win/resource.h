@@ -1,0 +1,38 @@
+// Resource and control ids of the tool.
+#ifndef TOKENDESK_RESOURCE_H
+#define TOKENDESK_RESOURCE_H
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_TOKENDESK_DIALOG 102
+#define IDR_TRAY_MENU 131
+#define IDD_VERIFY_PIN 132
+#define IDD_CHANGE_PIN 133
+#define IDB_TREE_IMAGES 137
+#define IDI_PROGRAM 140
+#define IDI_DEVICE 142
+
+#define IDC_TREE 1000
+#define IDC_REGISTER 1001
+#define IDC_VERIFY_PIN 1002
+#define IDC_CHANGE_PIN 1003
+#define IDC_REFRESH 1004
+#define IDC_LABEL 1005
+#define IDC_SERIAL 1006
+#define IDC_PIN 1007
+#define IDC_CURRENT_PIN 1008
+#define IDC_NEW_PIN 1009
+#define IDC_CONFIRM_PIN 1010
+#define IDC_VERIFY_PROMPT 1009
+
+#define IDM_ABOUTBOX 16
+#define ID_SHOW_MAIN_WINDOW 32773
+#define ID_EXIT 32774
+
+#define TRAY_ICON_ID 131
+
+#endif
