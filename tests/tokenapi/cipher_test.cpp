@@ -547,6 +547,35 @@ TEST_F(CipherTest, TheTokensRefusalsBecomeTheirResults) {
     }
 }
 
+TEST_F(CipherTest, AChunkRefusedOnTheWayKeepsWhatCameBeforeAndBreaksASession) {
+    setLargest(0);
+    const Bytes data = pattern(1000, 0x19);
+    // The third data chunk is refused.
+    ASSERT_EQ(token().control("sw 80C60000 6F00 1 at 3"), "ok");
+    Bytes out(1000, kUntouched);
+    uint32_t length = kLengthUntouched;
+    EXPECT_EQ(X_EncryptNoPad(device(), XCIPHER_BLOCK8, kDesKey.data(), 8, data.data(), 1000,
+                             out.data(), &length),
+              0x6F00);
+    EXPECT_EQ(length, kLengthUntouched);
+    EXPECT_EQ(dataHeaders().size(), 3u) << "nothing is sent after the refusal";
+    EXPECT_EQ(slice(out, 0, 480),
+              reference::run(Cipher::Des, true, kDesKey, {}, slice(data, 0, 480), false));
+    EXPECT_EQ(slice(out, 480, 520), Bytes(520, kUntouched));
+
+    // The same refusal inside an Update: the stream is broken for good, and Final lets it go.
+    CipherSession* session = nullptr;
+    ASSERT_EQ(X_EncryptInit(device(), &session, XCIPHER_BLOCK8, kDesKey.data(), 8), 0);
+    ASSERT_EQ(token().control("sw 80C60000 6F00 1 at 2"), "ok");
+    EXPECT_EQ(X_EncryptUpdate(device(), session, data.data(), 1000, out.data(), &length), 0x6F00);
+    clearTrace();
+    EXPECT_EQ(X_EncryptUpdate(device(), session, data.data(), 8, out.data(), &length), 0x6F00);
+    EXPECT_EQ(X_EncryptFinal(device(), session, out.data(), &length), 0x6F00);
+    EXPECT_TRUE(sentCommands().empty());
+    EXPECT_EQ(length, kLengthUntouched);
+    EXPECT_EQ(X_EncryptFinal(device(), session, out.data(), &length), XR_BAD_PARAMETER);
+}
+
 TEST_F(CipherTest, ASessionWhoseKeyAnotherCallReplacedIsRefused) {
     setLargest(0);
     const Bytes data = pattern(48, 2);
