@@ -7,13 +7,14 @@
 //   4. the other handles the call names (a container): refused, or leased for the call;
 //   5. the user-verified gate (0x40005) for calls that need it;
 //   6. the key API lock, taken for at most 5 s (0x10005) and released on every path; a handle
-//      found lost once the lock is held gives 0x10003 without reaching the transport;
+//      found lost once the lock is held gives 0x10003, and a user no longer verified 0x40005,
+//      without reaching the transport;
 //   7. the work;
 //   8. the lost-device rule, before the lock is released: a 0x10001 marks the handle lost, so
 //      that every later call on it gives 0x10003 without reaching the transport.
 //
 // Calls that never reach the token (closing a container, reading a handle's flags) take steps
-// 1 to 4 and skip the lock.
+// 1 to 5 and skip the lock.
 #pragma once
 
 #include <chrono>
@@ -85,8 +86,10 @@ int32_t runLeasedOp(DeviceHandle& device, const Checks& checks, Work&& work) {
     if (!lock) return XR_BAD_HANDLE;
     platform::NamedMutexGuard guard(*lock, kLockLimit);
     if (!guard.owns()) return XR_LOCK_TIMEOUT;
-    // Another call may have lost the device while this one waited.
+    // Another call may have lost the device, or cleared the verified state, while this one
+    // waited: the state that counts is the one under the lock.
     if (device.lost()) return XR_BAD_HANDLE;
+    if (checks.gate == Gate::UserVerified && !device.userVerified()) return XR_NOT_VERIFIED;
     LockedDevice locked(device);
     const int32_t result = work(locked);
     // Marked while the lock is still held: a call that waited for it sees the loss as soon as
