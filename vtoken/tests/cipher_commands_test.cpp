@@ -1,6 +1,10 @@
 // The cipher commands on the token itself: loads, the three data forms, CBC from the loaded
 // initial value, and the refusals.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <memory>
 
 #include "token_fixture.h"
 #include "vtoken/cipher_engine.h"
@@ -102,6 +106,62 @@ TEST_F(CipherCommandTest, AnInitialValueMakesDataChainUntilTheNextKeyLoad) {
     EXPECT_EQ(data("80C6000020" + std::string(kSm4Key) + std::string(kSm4Key)), cbc);
     loadSm4();
     EXPECT_EQ(data("80C6000020" + std::string(kSm4Key) + std::string(kSm4Key)), ecb);
+}
+
+// OpenSSL's own DES and SM4, ECB and CBC, on the same key and data as the token.
+Bytes openssl(const char* name, const Bytes& key, const Bytes& iv, const Bytes& data) {
+    std::unique_ptr<OSSL_LIB_CTX, decltype(&OSSL_LIB_CTX_free)> ctx(OSSL_LIB_CTX_new(),
+                                                                    OSSL_LIB_CTX_free);
+    EXPECT_NE(OSSL_PROVIDER_load(ctx.get(), "default"), nullptr);
+    EXPECT_NE(OSSL_PROVIDER_load(ctx.get(), "legacy"), nullptr);
+    std::unique_ptr<EVP_CIPHER, decltype(&EVP_CIPHER_free)> cipher(
+        EVP_CIPHER_fetch(ctx.get(), name, nullptr), EVP_CIPHER_free);
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> c(EVP_CIPHER_CTX_new(),
+                                                                      EVP_CIPHER_CTX_free);
+    Bytes out(data.size() + 16);
+    int n = 0;
+    int last = 0;
+    EXPECT_TRUE(cipher && c &&
+                EVP_EncryptInit_ex2(c.get(), cipher.get(), key.data(),
+                                    iv.empty() ? nullptr : iv.data(), nullptr) == 1 &&
+                EVP_CIPHER_CTX_set_padding(c.get(), 0) == 1 &&
+                EVP_EncryptUpdate(c.get(), out.data(), &n, data.data(),
+                                  static_cast<int>(data.size())) == 1 &&
+                EVP_EncryptFinal_ex(c.get(), out.data() + n, &last) == 1);
+    out.resize(static_cast<std::size_t>(n + last));
+    return out;
+}
+
+TEST_F(CipherCommandTest, DesAndSm4AgreeWithOpenSslInEcbAndCbc) {
+    struct Case {
+        const char* name;
+        const char* loadKey;  // the key load, key included
+        Bytes key;
+        const char* ecb;
+        const char* cbc;
+    };
+    const Bytes desKey = hex("133457799BBCDFF1");
+    const Bytes sm4Key = hex(kSm4Key);
+    const Case cases[] = {
+        {"DES", "80C6010208133457799BBCDFF1", desKey, "DES-ECB", "DES-CBC"},
+        {"SM4",
+         "80C6000210"
+         "0123456789ABCDEFFEDCBA9876543210",
+         sm4Key, "SM4-ECB", "SM4-CBC"},
+    };
+    Bytes plain(96);
+    for (std::size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<std::uint8_t>(i * 11 + 3);
+    const std::string ivHex = "F0E1D2C3B4A5968778695A4B3C2D1E0F";
+    const Bytes iv = hex(ivHex);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(sw(c.loadKey), sw::kSuccess);
+        EXPECT_EQ(data("90C600000060" + toHex(plain)), openssl(c.ecb, c.key, {}, plain));
+        ASSERT_EQ(sw("80C6000310" + ivHex), sw::kSuccess);
+        // An 8-byte cipher chains from the first 8 bytes of the initial value.
+        const Bytes chainFrom(iv.begin(), iv.begin() + static_cast<std::ptrdiff_t>(c.key.size()));
+        EXPECT_EQ(data("90C6000000000060" + toHex(plain)), openssl(c.cbc, c.key, chainFrom, plain));
+    }
 }
 
 TEST_F(CipherCommandTest, PowerOffAndResetForgetTheKey) {
