@@ -1,10 +1,12 @@
 #include "service_body.h"
 
 #include <chrono>
+#include <optional>
 #include <random>
 #include <vector>
 
 #include "diskgate/channel_names.h"
+#include "platform/named_mutex.h"
 
 namespace diskgate {
 
@@ -70,7 +72,15 @@ void ServiceBody::run() {
         worker = worker_.get();
     }
     if (worker == nullptr) return;
-    worker->run();
+    {
+        // Taken and given back by this thread, the one that serves. Someone else holding it
+        // only means clients cannot tell when this service stops.
+        std::unique_ptr<platform::NamedMutex> running =
+            platform::NamedMutex::openOrCreate(kServiceRunningMutex);
+        std::optional<platform::NamedMutexGuard> held;
+        if (running) held.emplace(*running, std::chrono::milliseconds(0));
+        worker->run();
+    }
     std::lock_guard lock(mutex_);
     state_ = State::Finished;
     changed_.notify_all();

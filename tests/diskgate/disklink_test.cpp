@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "disk_transport.h"
 #include "diskgate/channel_names.h"
 #include "diskgate/request_record.h"
+#include "platform/named_mutex.h"
 #include "transports/transport.h"
 
 namespace {
@@ -43,10 +46,21 @@ class StandInService {
     };
     using Script = std::function<Reply(const Bytes& request)>;
 
-    explicit StandInService(Script script) : script_(std::move(script)) {
+    // `serving`: whether it holds the service's running mutex while it serves, as the service
+    // does; without it, it is a service that died and left its objects behind.
+    explicit StandInService(Script script, bool serving = true) : script_(std::move(script)) {
         auto created = platform::ServiceChannel::create(diskgate::channelNames());
         channel_ = std::move(created.channel);
-        if (channel_) thread_ = std::thread([this] { loop(); });
+        if (!channel_) return;
+        std::promise<void> ready;
+        thread_ = std::thread([this, serving, &ready] {
+            auto running = platform::NamedMutex::openOrCreate(diskgate::kServiceRunningMutex);
+            std::optional<platform::NamedMutexGuard> held;
+            if (serving && running) held.emplace(*running, std::chrono::milliseconds(0));
+            ready.set_value();
+            loop();
+        });
+        ready.get_future().wait();
     }
     ~StandInService() {
         stop_ = true;
@@ -352,6 +366,27 @@ TEST_F(Disklink, SignalNobodyWaitedForIsNotTakenForTheAnswer) {
     EXPECT_EQ(send(handle, 0x55, reply), 0x9000);
     EXPECT_EQ(reply, (Bytes{static_cast<std::uint8_t>(kHandleA), 0x55}));
     HKEY_Disconnect(handle);
+}
+
+TEST_F(Disklink, ServiceThatIsGoneFailsAtOnce) {
+    TransportHandle* handle = nullptr;
+    {
+        StandInService service(twoTokens(echo));
+        handle = connected();
+    }
+    // The service has stopped; this client still holds its channel.
+    Bytes reply;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(send(handle, 0x88, reply), TRANSPORT_DEVICE_LOST);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
+    EXPECT_EQ(HKEY_Disconnect(handle), 0);
+    // Objects that outlived their service (clients keep them open on Windows) are not served.
+    StandInService leftBehind(twoTokens(echo), false);
+    std::int32_t count = 0;
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(HKEY_EnumDEV(&count), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
+    EXPECT_TRUE(leftBehind.requests().empty());
 }
 
 TEST_F(Disklink, ServiceThatNeverAnswersGivesDeviceLost) {

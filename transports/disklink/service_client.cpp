@@ -17,13 +17,24 @@ std::shared_ptr<ServiceClient> ServiceClient::connect(Timing timing) {
     auto channel = platform::ServiceChannel::open(diskgate::channelNames());
     if (!channel) return nullptr;
     auto lock = platform::NamedMutex::openOrCreate(kClientMutexName);
-    if (!lock) return nullptr;
-    return std::make_shared<ServiceClient>(std::move(channel), std::move(lock), timing);
+    auto serviceRunning = platform::NamedMutex::openOrCreate(diskgate::kServiceRunningMutex);
+    if (!lock || !serviceRunning) return nullptr;
+    return std::make_shared<ServiceClient>(std::move(channel), std::move(lock),
+                                           std::move(serviceRunning), timing);
 }
 
 ServiceClient::ServiceClient(std::unique_ptr<platform::ServiceChannel> channel,
-                             std::unique_ptr<platform::NamedMutex> lock, Timing timing)
-    : channel_(std::move(channel)), lock_(std::move(lock)), timing_(timing) {}
+                             std::unique_ptr<platform::NamedMutex> lock,
+                             std::unique_ptr<platform::NamedMutex> serviceRunning, Timing timing)
+    : channel_(std::move(channel)),
+      lock_(std::move(lock)),
+      serviceRunning_(std::move(serviceRunning)),
+      timing_(timing) {}
+
+bool ServiceClient::serviceRuns() {
+    platform::NamedMutexGuard probe(*serviceRunning_, std::chrono::milliseconds(0));
+    return !probe.owns();
+}
 
 ServiceClient::Session::Session(ServiceClient& client)
     : client_(client), guard_(*client.lock_, client.timing_.lock) {}
@@ -46,6 +57,7 @@ bool ServiceClient::channelIsFree() {
 ServiceClient::Outcome ServiceClient::Session::call(std::span<const std::uint8_t> request,
                                                     std::span<std::uint8_t> answer, Wipe wipe) {
     if (!guard_.owns()) return Outcome::Locked;
+    if (!client_.serviceRuns()) return Outcome::NoService;
     platform::ServiceChannel& channel = *client_.channel_;
     if (!client_.channelIsFree()) return Outcome::NoAnswer;
     if (!channel.write(0, request) || !channel.signalRequest()) return Outcome::NoService;

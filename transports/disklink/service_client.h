@@ -41,11 +41,13 @@ class ServiceClient {
         NoAnswer,   // the service did not answer in time, or is still busy with an earlier one
     };
 
-    // Opens the service's channel and the client lock; null when either cannot be opened.
+    // Opens the service's channel, the client lock and the service's running mutex; null when
+    // one of them cannot be opened.
     static std::shared_ptr<ServiceClient> connect(Timing timing = {});
 
     ServiceClient(std::unique_ptr<platform::ServiceChannel> channel,
-                  std::unique_ptr<platform::NamedMutex> lock, Timing timing);
+                  std::unique_ptr<platform::NamedMutex> lock,
+                  std::unique_ptr<platform::NamedMutex> serviceRunning, Timing timing);
 
     enum class Wipe { No, Afterwards };
 
@@ -74,9 +76,12 @@ class ServiceClient {
   private:
     // Under the lock: false when an earlier request's answer is still on its way.
     bool channelIsFree();
+    // False when nobody holds the service's running mutex: no service will answer.
+    bool serviceRuns();
 
     std::unique_ptr<platform::ServiceChannel> channel_;
     std::unique_ptr<platform::NamedMutex> lock_;
+    std::unique_ptr<platform::NamedMutex> serviceRunning_;
     Timing timing_;
 };
 
