@@ -12,7 +12,6 @@ namespace tokenapi::cipher {
 namespace {
 
 using crypto::SecureBytes;
-using crypto::secureWipe;
 
 constexpr size_t kLargestBlockReply = 4;
 
@@ -23,12 +22,8 @@ size_t wholeBlocks(size_t n) {
 // One chunk out and its reply into `out`, which is exactly as long as the chunk.
 int32_t sendChunk(LockedDevice& session, const ChunkPlan& plan, cmd::CipherDirection direction,
                   ByteView chunk, std::span<uint8_t> out) {
-    Response r = session.send(cmd::cipherData(plan.form, direction, chunk));
-    // The reply of a decryption is plain text: it must not linger in a freed buffer.
-    struct Wipe {
-        Bytes& data;
-        ~Wipe() { secureWipe(data); }
-    } wipe{r.value};
+    // The reply of a decryption is plain text; its buffer wipes itself when it goes.
+    const Response r = session.send(cmd::cipherData(plan.form, direction, chunk));
     if (!r.ok()) return status::kCipherData.map(r.result);
     if (r.value.size() != chunk.size()) return XR_TRANSPORT;
     std::copy(r.value.begin(), r.value.end(), out.begin());
