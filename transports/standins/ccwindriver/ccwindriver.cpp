@@ -84,7 +84,7 @@ int32_t CC_CALL receive(void* handle, uint8_t* reply, uint32_t* length) {
         const std::shared_ptr<Device> device = devices().find(handle);
         if (!device) return CC_E_BAD_HANDLE;
         std::lock_guard guard(device->mutex);
-        std::vector<uint8_t> answer;
+        platform::WipedBytes answer;
         const int32_t r = resultOf(device->link->receive(answer, kReceiveWait));
         if (r != 0) return r;
         if (answer.size() > *length) return CC_E_BUFFER;

@@ -1,5 +1,6 @@
 #include "card_link.h"
 
+#include <algorithm>
 #include <array>
 
 namespace standin {
@@ -62,12 +63,12 @@ Result CardLink::send(std::span<const std::uint8_t> command) {
     }
 }
 
-Result CardLink::receive(std::vector<std::uint8_t>& reply, std::chrono::milliseconds wait) {
+Result CardLink::receive(platform::WipedBytes& reply, std::chrono::milliseconds wait) {
     if (dead_) return Result::Removed;
     if (!awaiting_) return Result::Protocol;
-    std::array<std::uint8_t, 4096> chunk{};
+    platform::WipedBytes chunk(4096);
     std::size_t got = 0;
-    switch (stream_->receiveSome(chunk, got, wait)) {
+    switch (stream_->receiveSome(chunk.span(), got, wait)) {
         case platform::IoResult::Done:
             break;
         case platform::IoResult::Timeout:
@@ -89,13 +90,14 @@ Result CardLink::receive(std::vector<std::uint8_t>& reply, std::chrono::millisec
     if (used != got || reader_.header().type != kReply || !replyUsable(reader_.payload())) {
         return fail(Result::Protocol);
     }
-    reply = reader_.payload();
+    reply = platform::WipedBytes(reader_.payload().size());
+    std::copy(reader_.payload().begin(), reader_.payload().end(), reply.data());
     reader_.next();
     awaiting_ = false;
     return Result::Ok;
 }
 
-Result CardLink::transmit(std::span<const std::uint8_t> command, std::vector<std::uint8_t>& reply,
+Result CardLink::transmit(std::span<const std::uint8_t> command, platform::WipedBytes& reply,
                           std::chrono::milliseconds limit) {
     if (const Result sent = send(command); sent != Result::Ok) return sent;
     const auto deadline = std::chrono::steady_clock::now() + limit;

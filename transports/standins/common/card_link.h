@@ -11,6 +11,7 @@
 
 #include "card_config.h"
 #include "platform/loopback_stream.h"
+#include "platform/wiped_bytes.h"
 #include "standin/protocol.h"
 
 namespace standin {
@@ -37,13 +38,13 @@ class CardLink {
         Protocol,  // the token sent something that is not a reply; the link is dead
     };
 
-    // Sends the command and waits for its reply (data and status bytes).
-    Result transmit(std::span<const std::uint8_t> command, std::vector<std::uint8_t>& reply,
+    // Sends the command and waits for its reply (data and status bytes; wiped when it goes).
+    Result transmit(std::span<const std::uint8_t> command, platform::WipedBytes& reply,
                     std::chrono::milliseconds limit = kReplyLimit);
 
     // The two halves, for a caller that polls: send, then receive until Ok or a failure.
     Result send(std::span<const std::uint8_t> command);
-    Result receive(std::vector<std::uint8_t>& reply, std::chrono::milliseconds wait);
+    Result receive(platform::WipedBytes& reply, std::chrono::milliseconds wait);
 
   private:
     explicit CardLink(std::unique_ptr<platform::LoopbackStream> stream);

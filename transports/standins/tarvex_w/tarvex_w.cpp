@@ -65,7 +65,7 @@ int32_t transmit(void* handle, const uint8_t* command, uint32_t commandLength, u
     const std::shared_ptr<Device> device = devices().find(handle);
     if (!device) return SDSC_E_BAD_HANDLE;
     std::lock_guard guard(device->mutex);
-    std::vector<uint8_t> answer;
+    platform::WipedBytes answer;
     switch (device->link->transmit({command, commandLength}, answer)) {
         case standin::CardLink::Result::Ok:
             break;
@@ -80,7 +80,7 @@ int32_t transmit(void* handle, const uint8_t* command, uint32_t commandLength, u
     if (data > *replyLength) return SDSC_E_BUFFER;
     std::memcpy(reply, answer.data(), data);
     *replyLength = static_cast<uint32_t>(data);
-    *status = static_cast<uint32_t>(answer[data]) << 8 | answer[data + 1];
+    *status = static_cast<uint32_t>(answer.data()[data]) << 8 | answer.data()[data + 1];
     return 0;
 }
 

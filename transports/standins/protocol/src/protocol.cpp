@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/secure_wipe.h"
+
 namespace standin {
 
 std::vector<std::uint8_t> encode(std::uint8_t type, std::span<const std::uint8_t> payload) {
@@ -59,9 +61,27 @@ FrameReader::State FrameReader::feed(std::span<const std::uint8_t> bytes, std::s
     return state_;
 }
 
+FrameReader::~FrameReader() {
+    platform::secureWipe(payload_.data(), payload_.size());
+}
+
+FrameReader& FrameReader::operator=(FrameReader&& other) noexcept {
+    if (this != &other) {
+        platform::secureWipe(payload_.data(), payload_.size());
+        allowed_ = std::move(other.allowed_);
+        buffer_ = std::move(other.buffer_);
+        header_ = other.header_;
+        payload_ = std::move(other.payload_);
+        state_ = other.state_;
+        haveHeader_ = other.haveHeader_;
+    }
+    return *this;
+}
+
 void FrameReader::next() {
     if (state_ == State::Broken) return;
     buffer_.clear();
+    platform::secureWipe(payload_.data(), payload_.size());
     payload_.clear();
     haveHeader_ = false;
     state_ = State::Incomplete;

@@ -47,6 +47,13 @@ class FrameReader {
   public:
     explicit FrameReader(std::span<const std::uint8_t> allowedTypes)
         : allowed_(allowedTypes.begin(), allowedTypes.end()) {}
+    // A payload can be a reply with deciphered data or key material: it is wiped when the
+    // reader moves on or goes.
+    ~FrameReader();
+    FrameReader(const FrameReader&) = delete;
+    FrameReader& operator=(const FrameReader&) = delete;
+    FrameReader(FrameReader&&) = default;
+    FrameReader& operator=(FrameReader&& other) noexcept;
 
     enum class State { Incomplete, Complete, Broken };
 
