@@ -11,14 +11,9 @@
 #include <span>
 #include <string_view>
 
-namespace platform {
+#include "platform/io_result.h"
 
-enum class IoResult {
-    Done,     // everything asked for was moved
-    Closed,   // the peer closed the connection (or reset it)
-    Timeout,  // the limit passed first; part of the bytes may have moved
-    Failed,   // any other failure of the connection
-};
+namespace platform {
 
 class LoopbackStream {
   public:
