@@ -10,6 +10,7 @@
 
 #include "token_fixture.h"
 #include "vpcd_peer.h"
+#include "vtoken/driver_framer.h"
 #include "vtoken/front_end_spec.h"
 #include "vtoken/server.h"
 #include "vtoken/standin_framer.h"
@@ -375,6 +376,52 @@ TEST_F(FrontEndServer, AListeningLinkServesSeveralHostsAtOnceAndAPullEndsThemAll
     auto again = StandinHost::connect(port);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->exchange("00B0000001"), hex("6986"));  // powered afresh
+}
+
+// ---- The driver's frame ----
+
+TEST(DriverFramer, MessagesCutAnywhereGiveTheSameAnswers) {
+    const Bytes stream = hex("A5 05 00 00A4000000  A5 01 00 00");
+    const Bytes expected = hex("5A 03 00 AB9000  5A 03 00 AB9000");
+    for (std::size_t piece : {std::size_t{1}, std::size_t{2}, stream.size()}) {
+        SCOPED_TRACE(piece);
+        DriverFramer framer;
+        RecordingCard card;
+        Bytes out;
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            const Bytes part = framer.receive(
+                ByteView(stream).subspan(at, std::min(piece, stream.size() - at)), card);
+            out.insert(out.end(), part.begin(), part.end());
+        }
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(card.calls, (std::vector<std::string>{"command 00A4000000", "command 00"}));
+    }
+}
+
+TEST(DriverFramer, WhatIsNotTheFrameEndsTheExchangeAndStartsAfresh) {
+    for (const char* c : {"5A 02 00 9000", "00 05 00", "A5 00 00"}) {
+        DriverFramer framer;
+        RecordingCard card;
+        EXPECT_THROW(framer.receive(hex(c), card), FramingError) << c;
+        EXPECT_TRUE(card.calls.empty()) << c;
+        EXPECT_EQ(framer.receive(hex("A5 01 00 00"), card), hex("5A 03 00 AB9000")) << c;
+    }
+}
+
+TEST(DriverFramer, APulledCardAnswersNothingMoreAndLongRepliesBecomeWrongLength) {
+    DriverFramer framer;
+    RecordingCard card;
+    card.pullOn = "00B0000001";
+    EXPECT_EQ(framer.receive(hex("A5 05 00 00B0000001  A5 01 00 00"), card), Bytes{});
+    EXPECT_EQ(card.calls.size(), 1u);
+    framer.restart();
+    card.pullOn.reset();
+    card.replyLength = 0xFFFE;  // with the status word, one byte over the length field
+    EXPECT_EQ(framer.receive(hex("A5 01 00 00"), card), hex("5A 02 00 6700"));
+    card.replyLength = 0xFFFD;
+    const Bytes longest = framer.receive(hex("A5 01 00 00"), card);
+    ASSERT_EQ(longest.size(), 3u + 0xFFFF);
+    EXPECT_EQ(Bytes(longest.begin(), longest.begin() + 3), hex("5A FF FF"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "vtoken/driver_framer.h"
 #include "vtoken/framer.h"
 #include "vtoken/scsi_framer.h"
 #include "vtoken/standin_framer.h"
@@ -21,6 +22,7 @@ const Known kFramers[] = {
     {"vpcd", [] { return std::unique_ptr<Framer>(std::make_unique<VpcdFramer>()); }},
     {"sdcard", [] { return std::unique_ptr<Framer>(std::make_unique<StandinFramer>()); }},
     {"scsi", [] { return std::unique_ptr<Framer>(std::make_unique<ScsiFramer>()); }},
+    {"driver", [] { return std::unique_ptr<Framer>(std::make_unique<DriverFramer>()); }},
 };
 
 }  // namespace
