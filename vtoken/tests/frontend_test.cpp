@@ -11,7 +11,7 @@
 #include "token_fixture.h"
 #include "vpcd_peer.h"
 #include "vtoken/driver_framer.h"
-#include "vtoken/front_end_spec.h"
+#include "vtoken/front_end_address.h"
 #include "vtoken/server.h"
 #include "vtoken/standin_framer.h"
 #include "vtoken/vpcd_framer.h"

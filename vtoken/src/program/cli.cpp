@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "vtoken/card_session.h"
-#include "vtoken/front_end_spec.h"
+#include "vtoken/front_end_address.h"
 #include "vtoken/rsa_keys.h"
 #include "vtoken/server.h"
 #include "vtoken/state_file.h"

@@ -1,4 +1,4 @@
-#include "vtoken/front_end_spec.h"
+#include "vtoken/front_end_address.h"
 
 #include <charconv>
 #include <stdexcept>
